@@ -1,0 +1,58 @@
+// Files by handle and by name: open, read, write, seek, close, find, copy, delete.
+#pragma once
+#include "platform/types.h"
+
+namespace sys {
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD TRUNCATE_EXISTING = 5;
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_CURRENT = 1;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  char16_t cFileName[260];
+  char16_t cAlternateFileName[14];
+};
+
+// INVALID_HANDLE_VALUE on failure; a directory is never opened.
+HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
+                   DWORD creation, DWORD attributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               void* overlapped);
+// Moves by the signed 64-bit distance (high part optional); the new low part, or
+// INVALID_SET_FILE_POINTER on failure.
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method);
+BOOL CloseHandle(HANDLE object);
+
+// The first entry matching a name or a pattern with * and ? in its last component;
+// INVALID_HANDLE_VALUE when nothing matches.
+HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found);
+BOOL FindClose(HANDLE search);
+// failIfExists FALSE replaces the destination whole; a reader never sees it half-written.
+BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists);
+BOOL DeleteFileW(const char16_t* name);
+BOOL SetFileAttributesW(const char16_t* name, DWORD attributes);
+
+}  // namespace sys

@@ -1,0 +1,19 @@
+// The process: its command line, threads and end.
+#pragma once
+#include "platform/types.h"
+
+namespace sys {
+
+using ThreadStart = DWORD (*)(void* parameter);
+
+// The whole command line, program name first; valid for the life of the process.
+const char16_t* GetCommandLineW();
+// Starts a thread running start(parameter). stackSize is the initial commit on Windows,
+// never a limit. Null when no thread can be started.
+HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, void* parameter,
+                    DWORD creationFlags, DWORD* threadId);
+[[noreturn]] void ExitProcess(UINT exitCode);
+DWORD GetCurrentProcessId();
+DWORD GetCurrentThreadId();
+
+}  // namespace sys

@@ -1,0 +1,15 @@
+// Whole-file operations by name: a file's date, copy over another file, delete.
+#pragma once
+#include <cstdint>
+
+namespace ralto {
+
+// kind 1 last access, 2 last write, anything else creation; as a local DateValue.
+// 0 when the file is not found, -1 when the date is out of range.
+std::int32_t FileTimestamp(const char16_t* name, std::int32_t kind);
+// Replaces destination with a copy of source; 0 on failure or an absent name.
+std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
+// flags bit 2: clear the read-only attribute first. 0 on failure or an absent name.
+std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);
+
+}  // namespace ralto

@@ -1,0 +1,23 @@
+// Conversions between UTF-16 texts and byte strings in UTF-8 or the ANSI code page.
+#pragma once
+#include <cstdint>
+
+namespace ralto {
+
+// A text encoding: 2 UTF-8, 25 UTF-16LE, any other value the ANSI code page.
+using TextEncoding = std::int32_t;
+inline constexpr TextEncoding EncodingUtf8 = 2;
+inline constexpr TextEncoding EncodingAnsi = 24;
+inline constexpr TextEncoding EncodingUtf16 = 25;
+
+// The bytes (0-terminated; absent: empty) as a text in the area at at.
+void AnsiToTemp(const char* bytes, std::int32_t at);
+void Utf8ToTemp(const char* bytes, std::int32_t at);
+// A new 0-terminated byte string from malloc, never null (the empty string when the text
+// cannot be converted). Release with the matching Free function.
+char* ToAnsiBytes(const char16_t* text);
+char* ToUtf8Bytes(const char16_t* text);
+void FreeAnsiBytes(char* bytes);
+void FreeUtf8Bytes(char* bytes);
+
+}  // namespace ralto
