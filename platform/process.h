@@ -8,10 +8,16 @@ using ThreadStart = DWORD (*)(void* parameter);
 
 // The whole command line, program name first; valid for the life of the process.
 const char16_t* GetCommandLineW();
+// Every thread's handle on POSIX: it owns nothing, and CloseHandle of it does nothing.
+inline char threadHandleTag;
+inline const HANDLE ThreadHandle = &threadHandleTag;
+
 // Starts a thread running start(parameter). stackSize is the initial commit on Windows,
-// never a limit. Null when no thread can be started.
+// never a limit. Null when no thread can be started; on POSIX the thread is detached and the
+// result is ThreadHandle.
 HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, void* parameter,
                     DWORD creationFlags, DWORD* threadId);
+// Flushes standard output and error and ends the process.
 [[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetCurrentProcessId();
 DWORD GetCurrentThreadId();

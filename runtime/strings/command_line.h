@@ -17,4 +17,17 @@ std::int32_t CommandArgumentCount();
 // the empty text when there is no such argument.
 void CommandArgument(std::int32_t index, std::int32_t at);
 
+// The same on any command line (program name first; it must not lie in the area).
+std::int32_t CommandArgumentCount(const char16_t* line);
+void CommandArgument(const char16_t* line, std::int32_t index, std::int32_t at);
+
+// One walk over line (null reads as empty). token null counts: the number of arguments.
+// Otherwise fetches the argument numbered *nextIndex: *token is its raw text (quotes still
+// in it), the result its raw length, and *nextIndex moves past it; when there is no such
+// argument, *token is the line's terminator, the result 0 and *nextIndex stays.
+std::int32_t ScanCommandLine(const char16_t* line, std::int32_t* nextIndex, const char16_t** token);
+// Copies at most count units, leaving out every double quote and stopping at a 0 unit, and
+// terminates the copy. Returns the number of quotes left out.
+std::int32_t StripQuotes(const char16_t* source, char16_t* destination, std::int32_t count);
+
 }  // namespace ralto

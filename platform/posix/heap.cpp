@@ -1,0 +1,111 @@
+// Private heaps on malloc: each heap keeps its blocks in a doubly linked list so that
+// destroying the heap can release whatever is still held.
+#include "platform/heap.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace sys {
+namespace {
+
+// Sits in front of every block; its size keeps the block 16-byte aligned.
+struct alignas(16) BlockHeader {
+  BlockHeader* previous;
+  BlockHeader* next;
+  std::size_t bytes;
+};
+
+struct Heap {
+  BlockHeader* first;
+};
+
+constexpr std::size_t MaxBlockBytes = SIZE_MAX / 2 - sizeof(BlockHeader);
+
+BlockHeader* HeaderOf(void* block) {
+  return static_cast<BlockHeader*>(block) - 1;
+}
+
+void* BlockOf(BlockHeader* header) {
+  return header + 1;
+}
+
+void Link(Heap* heap, BlockHeader* header) {
+  header->previous = nullptr;
+  header->next = heap->first;
+  if (heap->first) heap->first->previous = header;
+  heap->first = header;
+}
+
+void Unlink(Heap* heap, BlockHeader* header) {
+  if (header->previous) {
+    header->previous->next = header->next;
+  } else {
+    heap->first = header->next;
+  }
+  if (header->next) header->next->previous = header->previous;
+}
+
+}  // namespace
+
+HANDLE HeapCreate(DWORD, std::size_t, std::size_t) {
+  // Blocks are taken on demand: the initial size reserves nothing, and a growable heap
+  // is all the runtime asks for.
+  return std::calloc(1, sizeof(Heap));
+}
+
+void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
+  if (!heap || bytes > MaxBlockBytes) return nullptr;
+  std::size_t total = sizeof(BlockHeader) + bytes;
+  auto* header = static_cast<BlockHeader*>((flags & HEAP_ZERO_MEMORY) ? std::calloc(1, total)
+                                                                      : std::malloc(total));
+  if (!header) return nullptr;
+  header->bytes = bytes;
+  Link(static_cast<Heap*>(heap), header);
+  return BlockOf(header);
+}
+
+void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
+  if (!heap || !block || bytes > MaxBlockBytes) return nullptr;
+  auto* owner = static_cast<Heap*>(heap);
+  BlockHeader* old = HeaderOf(block);
+  std::size_t oldBytes = old->bytes;
+  // realloc may move the header: the neighbours' links are mended from the new address.
+  // On failure the old block, and so the list, stays as it was.
+  auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + bytes));
+  if (!header) return nullptr;
+  if (header->previous) {
+    header->previous->next = header;
+  } else {
+    owner->first = header;
+  }
+  if (header->next) header->next->previous = header;
+  header->bytes = bytes;
+  if ((flags & HEAP_ZERO_MEMORY) && bytes > oldBytes) {
+    std::memset(static_cast<char*>(BlockOf(header)) + oldBytes, 0, bytes - oldBytes);
+  }
+  return BlockOf(header);
+}
+
+BOOL HeapFree(HANDLE heap, DWORD, void* block) {
+  if (!heap || !block) return FALSE;
+  BlockHeader* header = HeaderOf(block);
+  Unlink(static_cast<Heap*>(heap), header);
+  std::free(header);
+  return TRUE;
+}
+
+BOOL HeapDestroy(HANDLE heap) {
+  if (!heap) return FALSE;
+  auto* owner = static_cast<Heap*>(heap);
+  BlockHeader* header = owner->first;
+  while (header) {
+    BlockHeader* next = header->next;
+    std::free(header);
+    header = next;
+  }
+  std::free(owner);
+  return TRUE;
+}
+
+}  // namespace sys
