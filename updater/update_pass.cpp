@@ -1,0 +1,153 @@
+// The update pass from the argument check to its report, with its boxes and working files.
+#include "updater/update_pass.h"
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "runtime/files/date.h"
+#include "runtime/files/file_system.h"
+#include "runtime/files/sequential_file.h"
+#include "runtime/net/download.h"
+#include "runtime/strings/command_line.h"
+#include "runtime/strings/string_ops.h"
+#include "runtime/ui/message_box.h"
+#include "updater/update_url.h"
+#include "updater/updater_state.h"
+
+namespace ralto {
+namespace {
+
+constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
+constexpr std::uint32_t AnswerPauseMs = 250;
+constexpr std::int32_t CreationTime = 0;
+constexpr DateValue InvalidDate = -1;
+constexpr const char16_t* RequestLog = u"raltoUp.log";
+
+// Compared exactly: "Silent" or "silent " is a run that reports.
+bool IsSilent() {
+  return StringsEqual(updater.mode, u"silent") != 0;
+}
+
+void StoreArgument(StringValue* variable, std::int32_t index) {
+  const std::int32_t start = tempArea.position;
+  CommandArgument(index, start);
+  StoreTemp(variable, start);
+}
+
+// Only the first line counts; file 0 is closed for the next file.
+void StoreFirstLine(StringValue* variable) {
+  const std::int32_t start = tempArea.position;
+  ReadTextLine(0, start);
+  StoreTemp(variable, start);
+  CloseFileSlot(0);
+}
+
+// The text is built in the area and handed over one unit past its terminator, so that
+// nothing the box puts into the area can overwrite it.
+void ShowComposed(const char16_t* title, std::initializer_list<const char16_t*> pieces) {
+  const std::int32_t start = tempArea.position;
+  for (const char16_t* piece : pieces) AppendTemp(piece);
+  ReserveTemp(1, tempArea.position);
+  ShowMessage(title, TempText(start));
+  ResetTemp(start);
+}
+
+// Digits 1 to 9 only: an answer starting with 0, a sign, a letter or markup is no address.
+bool LooksLikeAddress(const char16_t* ip) {
+  const std::int32_t start = tempArea.position;
+  LeftChars(ip, 1, start);
+  const std::int64_t firstDigit = ToInteger(TempText(start));
+  ResetTemp(start);
+  return firstDigit >= 1;
+}
+
+// False when the check file is younger than the minimum age. A date that cannot be told
+// (past 2038) never blocks the run: the difference would be meaningless.
+bool CheckFileOldEnough() {
+  const DateValue created = FileTimestamp(updater.checkFile, CreationTime);
+  const DateValue now = CurrentDate();
+  if (created == InvalidDate || now == InvalidDate) return true;
+  updater.checkAge = now - created;
+  return updater.checkAge >= MinimumCheckAge;
+}
+
+bool IsAcceptedAnswer(const char16_t* answer) {
+  return FindText(answer, u"nochg") != 0 || FindText(answer, u"good") != 0;
+}
+
+void WriteRequestLog() {
+  CreateFileForWrite(0, RequestLog);
+  WriteText(0, updater.updateUrl);
+  CloseFileSlot(0);
+}
+
+}  // namespace
+
+void RunUpdatePass() {
+  UpdaterState& run = updater;
+  if (run.argCount != 4) {
+    ShowMessage(u"Parameterfehler:", u"Error! Parameter wie folgt angeben: host user pw silent");
+    return;
+  }
+  StoreArgument(&run.host, 0);
+  StoreArgument(&run.user, 1);
+  StoreArgument(&run.pw, 2);
+  StoreArgument(&run.mode, 3);
+
+  if (OpenFileForRead(0, run.checkFile) != 0) {
+    if (!CheckFileOldEnough()) {
+      if (!IsSilent()) {
+        ShowComposed(u"Fehler in ip-Abfrage-Intervall:",
+                     {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
+      }
+      CloseFileSlot(0);
+      return;
+    }
+    StoreFirstLine(&run.oldIp);
+  }
+
+  if (FetchUrlToFile(run.ipQueryUrl, run.ipFile) == 0) return;
+  if (OpenFileForRead(0, run.ipFile) <= 0) {
+    ShowComposed(u"Fehler",
+                 {u"Url ", run.ipQueryUrl, u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
+    return;
+  }
+  StoreFirstLine(&run.newIp);
+
+  if (StringsEqual(run.newIp, run.oldIp)) {
+    if (!IsSilent()) {
+      ShowComposed(u"Ip-Abfrage:",
+                   {u"IP-Adresse unverändert!", run.lineBreak, u"Programm wird beendet."});
+    }
+    return;
+  }
+  if (!LooksLikeAddress(run.newIp)) {
+    if (!IsSilent()) ShowMessage(u"Fehler in ip-Abfrage:", run.newIp);
+    return;
+  }
+
+  BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw);
+  if (!IsSilent()) WriteRequestLog();
+  if (FetchUrlToFile(run.updateUrl, run.resultFile) == 0) return;
+  // Accepted only once the server has it: after a failed transfer the next run sends again,
+  // while an answer it did give, a refusal included, is never repeated.
+  CopyFileTo(run.ipFile, run.checkFile);
+
+  if (OpenFileForRead(0, run.resultFile) <= 0) {
+    ShowMessage(u"Fehler:", u"Kann Ergebnisdatei nicht lesen");
+    return;
+  }
+  StoreFirstLine(&run.answer);
+  PauseMs(AnswerPauseMs);
+
+  const bool accepted = IsAcceptedAnswer(run.answer);
+  if (IsSilent()) {
+    if (accepted) RemoveFile(run.resultFile);
+  } else if (accepted) {
+    ShowMessage(u"Alles Gut:", run.answer);
+  } else {
+    ShowMessage(u"Meldung vom UpdateServer:", run.answer);
+  }
+}
+
+}  // namespace ralto

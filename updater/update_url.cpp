@@ -1,0 +1,63 @@
+// Assembly of the update request URL in the temporary string area, by positions.
+#include "updater/update_url.h"
+
+#include <cstdint>
+
+#include "runtime/net/percent_encode.h"
+#include "runtime/strings/text_convert.h"
+
+namespace ralto {
+namespace {
+
+// The encoder lets these through, but inside a value they would end it or the whole query.
+bool IsQuerySeparator(char16_t unit) {
+  return unit == u'&' || unit == u'#' || unit == u'=';
+}
+
+void AppendQueryValue(const char16_t* value) {
+  const std::int32_t start = tempArea.position;
+  AppendTemp(value);
+  PercentEncode(TempText(start), EncodingUtf8, start);
+
+  const std::int32_t length = (tempArea.position - start) / 2;
+  std::int32_t separators = 0;
+  const char16_t* encoded = TempText(start);
+  for (std::int32_t i = 0; i < length; ++i) separators += IsQuerySeparator(encoded[i]);
+  if (separators == 0) return;
+
+  // Each separator grows by two units; widen in place from the end, after any growth.
+  ReserveTemp(2 * separators, tempArea.position);
+  char16_t* text = TempText(start);
+  std::int32_t to = length + 2 * separators;
+  text[to] = 0;
+  static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
+  for (std::int32_t from = length - 1; from >= 0; --from) {
+    const char16_t unit = text[from];
+    if (IsQuerySeparator(unit)) {
+      text[--to] = HexDigits[unit & 0xF];
+      text[--to] = HexDigits[unit >> 4];
+      text[--to] = u'%';
+    } else {
+      text[--to] = unit;
+    }
+  }
+}
+
+}  // namespace
+
+void BuildUpdateUrl(StringValue* url, const char16_t* updateBase, const char16_t* host,
+                    const char16_t* ip, const char16_t* user, const char16_t* password) {
+  const std::int32_t start = tempArea.position;
+  AppendTemp(updateBase);
+  AppendTemp(u"?hostname=");
+  AppendQueryValue(host);
+  AppendTemp(u"&myip=");
+  AppendQueryValue(ip);
+  AppendTemp(u"&user=");
+  AppendQueryValue(user);
+  AppendTemp(u"&pass=");
+  AppendQueryValue(password);
+  StoreTemp(url, start);
+}
+
+}  // namespace ralto
