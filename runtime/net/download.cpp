@@ -1,0 +1,136 @@
+// Download of a URL into a file over libcurl's easy interface, on the caller's thread or on
+// one of its own; a failed transfer leaves no file behind.
+#include "runtime/net/download.h"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "platform/file_io.h"
+#include "platform/heap.h"
+#include "platform/process.h"
+#include "runtime/net/download_job.h"
+#include "runtime/strings/heaps.h"
+#include "runtime/strings/string_ops.h"
+#include "runtime/strings/text_convert.h"
+
+#ifndef RALTO_STALL_SECONDS
+#define RALTO_STALL_SECONDS 120
+#endif
+
+namespace ralto {
+namespace {
+
+// Without a limit a redirect loop is followed for ever; 30 is libcurl's own later default.
+constexpr long MaxRedirects = 30;
+// The requested stack is the initial commit on Windows; the thread gets the default stack.
+constexpr std::size_t DownloadStackSize = 8192;
+
+// A server that accepts and then sends nothing would otherwise hold the run, and every
+// scheduled run after it, for ever.
+long stallSeconds = RALTO_STALL_SECONDS;
+
+// A malloc'd copy of the text; null when memory is exhausted.
+char16_t* DuplicateText(const char16_t* text) {
+  std::size_t units = static_cast<std::size_t>(TextLength(text)) + 1;
+  auto* copy = static_cast<char16_t*>(std::malloc(units * sizeof(char16_t)));
+  if (!copy) return nullptr;
+  for (std::size_t i = 0; i < units; ++i) copy[i] = text[i];
+  return copy;
+}
+
+}  // namespace
+
+void SetStallSeconds(long seconds) {
+  stallSeconds = seconds;
+}
+
+std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* userData) {
+  auto* job = static_cast<DownloadJob*>(userData);
+  if (job->status.load(std::memory_order_relaxed) == DownloadAborted) return 0;
+  // libcurl hands over at most CURL_MAX_WRITE_SIZE bytes at a time: one write call fits.
+  sys::DWORD written = 0;
+  sys::WriteFile(job->fileHandle, data, static_cast<sys::DWORD>(size * count), &written, nullptr);
+  job->bytesWritten.fetch_add(static_cast<std::int64_t>(written), std::memory_order_relaxed);
+  return written;
+}
+
+std::int32_t RunDownload(DownloadJob* job) {
+  std::int32_t result = 0;
+  CURL* curl = curl_easy_init();
+  if (curl) {
+    char* url = ToAnsiBytes(job->url);
+    job->fileHandle =
+        sys::CreateFileW(job->file, sys::GENERIC_READ | sys::GENERIC_WRITE, sys::FILE_SHARE_READ,
+                         nullptr, sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (job->fileHandle == sys::INVALID_HANDLE_VALUE) {
+      FreeAnsiBytes(url);
+      curl_easy_cleanup(curl);
+    } else {
+      if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+      curl_easy_setopt(curl, CURLOPT_URL, url);
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
+      if (curl_easy_perform(curl) == CURLE_OK) {
+        job->status.store(DownloadFinished);
+        result = 1;
+      }
+      sys::CloseHandle(job->fileHandle);
+      if (result == 0) sys::DeleteFileW(job->file);
+      FreeAnsiBytes(url);
+      curl_easy_cleanup(curl);
+    }
+  }
+  // Only a status still running turns into a failure: an abort written meanwhile stays.
+  std::int32_t running = DownloadRunning;
+  job->status.compare_exchange_strong(running, DownloadFailed);
+  return result;
+}
+
+sys::DWORD DownloadThreadMain(void* parameter) {
+  auto* job = static_cast<DownloadJob*>(parameter);
+  RunDownload(job);
+  job->threadEnded.store(1, std::memory_order_release);
+  return 0;
+}
+
+void ReleaseDownloadJob(DownloadJob* job) {
+  if (job->url) std::free(job->url);
+  if (job->file) std::free(job->file);
+  sys::HeapFree(generalHeap, 0, job);
+}
+
+std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags) {
+  if (!url || !file) return 0;
+  void* memory = sys::HeapAlloc(generalHeap, sys::HEAP_ZERO_MEMORY, sizeof(DownloadJob));
+  if (!memory) return 0;
+  auto* job = new (memory) DownloadJob{};
+  job->status.store(DownloadRunning);
+  job->url = DuplicateText(url);
+  job->file = DuplicateText(file);
+  job->flags = flags;
+  if (!job->url || !job->file) {
+    ReleaseDownloadJob(job);
+    return 0;
+  }
+  if (flags & DownloadAsync) {
+    sys::HANDLE thread =
+        sys::CreateThread(nullptr, DownloadStackSize, DownloadThreadMain, job, 0, nullptr);
+    if (!thread) {
+      ReleaseDownloadJob(job);
+      return 0;
+    }
+    // Nobody waits for the thread: the job is its holder's to watch and release.
+    sys::CloseHandle(thread);
+    return reinterpret_cast<std::intptr_t>(job);
+  }
+  std::int32_t result = RunDownload(job);
+  ReleaseDownloadJob(job);
+  return result;
+}
+
+}  // namespace ralto

@@ -1,0 +1,42 @@
+// The record of one download and the steps FetchUrlToFile is made of; for the download
+// itself and for whoever holds an asynchronous job.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace ralto {
+
+struct DownloadJob {
+  // A DownloadStatus; the holder of an asynchronous job may write DownloadAborted into it
+  // while the transfer runs.
+  std::atomic<std::int32_t> status;
+  char16_t* url;   // malloc'd copy
+  char16_t* file;  // malloc'd copy
+  sys::HANDLE fileHandle;
+  std::uint32_t flags;
+  std::atomic<std::int64_t> bytesWritten;
+  // Set by the download thread as its very last touch of the job: from then on the holder
+  // may release it. The status alone cannot tell, since it turns final before the file is
+  // closed.
+  std::atomic<std::int32_t> threadEnded;
+};
+
+// Performs the transfer of a prepared job: 1 when the whole body is in the file, else 0 and
+// no file (unless the file could not be created, which leaves it as it was).
+std::int32_t RunDownload(DownloadJob* job);
+// The libcurl write function: bytes written of size*count; fewer (0 after an abort or a
+// failed write) ends the transfer as failed.
+std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* job);
+// The thread entry of an asynchronous job: runs it, then marks threadEnded; never releases it.
+sys::DWORD DownloadThreadMain(void* job);
+// Frees the two copies (when present) and the record. The job must not be running.
+void ReleaseDownloadJob(DownloadJob* job);
+
+// A transfer that receives no byte for this many seconds fails; 0 turns the guard off.
+// Tests shorten it; set it only while no download runs.
+void SetStallSeconds(long seconds);
+
+}  // namespace ralto
