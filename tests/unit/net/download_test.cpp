@@ -1,0 +1,295 @@
+// FetchUrlToFile against the local test service over loopback: what is stored, what is left
+// on disk after each kind of failure, redirects, the stall guard and asynchronous jobs.
+#include "runtime/net/download.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "local_service.h"
+#include "platform/heap.h"
+#include "runtime/net/download_job.h"
+#include "runtime/net/network.h"
+#include "runtime/strings/heaps.h"
+
+namespace ralto {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Wide(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// A loopback port nobody listens on: bound once, then given up.
+int ClosedPort() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  close(s);
+  return ntohs(address.sin_port);
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    generalHeap = sys::HeapCreate(0, 4096, 0);
+    StartNetwork();
+    // A proxy from the surroundings would take the requests off loopback.
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+      unsetenv(name);
+    }
+    service = new LocalService();
+  }
+  static void TearDownTestSuite() {
+    delete service;
+    service = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(service->port(), 0) << "the local service did not start";
+    ASSERT_NE(service->Control("clear=1"), "");
+    char pattern[] = "/tmp/ralto-net-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder = pattern;
+    target = folder / "body.txt";
+  }
+  void TearDown() override { fs::remove_all(folder); }
+
+  static void Fault(const std::string& rule) {
+    ASSERT_NE(service->Control(rule), "") << "refused: " << rule;
+  }
+
+  std::intptr_t Fetch(const std::string& url, std::uint32_t flags = 0) {
+    return FetchUrlToFile(Wide(url).c_str(), Wide(target.string()).c_str(), flags);
+  }
+
+  // Waits for an asynchronous job's thread to let go of it.
+  static void AwaitJob(DownloadJob* job) {
+    while (!job->threadEnded.load(std::memory_order_acquire)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  static LocalService* service;
+  fs::path folder;
+  fs::path target;
+};
+
+LocalService* DownloadTest::service = nullptr;
+
+TEST_F(DownloadTest, StoresTheBodyWhateverTheStatus) {
+  Fault("mode=raw&status=200&path=/empty");
+  EXPECT_EQ(Fetch(service->Url("/empty")), 1);
+  ASSERT_TRUE(fs::exists(target));
+  EXPECT_EQ(fs::file_size(target), 0u);
+
+  WriteFile(target, "an older and longer content");
+  EXPECT_EQ(Fetch(service->Url("/missing")), 1);
+  EXPECT_EQ(ReadFile(target), "not found\n");
+
+  Fault("mode=status&status=500&body=server%20trouble&path=/ipCheck.php");
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 1);
+  EXPECT_EQ(ReadFile(target), "server trouble");
+}
+
+TEST_F(DownloadTest, StoresALargeBodyWhole) {
+  Fault("mode=big&bytes=3000001&prefix=&fill=0123456789&path=/big");
+  EXPECT_EQ(Fetch(service->Url("/big")), 1);
+  std::string body = ReadFile(target);
+  ASSERT_EQ(body.size(), 3000001u);
+  EXPECT_EQ(body.substr(2999990), "01234567890");
+}
+
+TEST_F(DownloadTest, FailedConnectionLeavesNoFile) {
+  const std::string urls[] = {
+      "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ipCheck.php",
+      // Inside the loopback-only test namespace no name beyond localhost resolves.
+      "http://no-such-host.invalid/ipCheck.php",
+      "",  // present but empty: the file is created, then deleted again
+      "notascheme://127.0.0.1/",
+  };
+  for (const std::string& url : urls) {
+    WriteFile(target, "from before");
+    EXPECT_EQ(Fetch(url), 0) << url;
+    EXPECT_FALSE(fs::exists(target)) << url;
+  }
+}
+
+TEST_F(DownloadTest, AbsentArgumentsTouchNothing) {
+  WriteFile(target, "from before");
+  std::u16string url = Wide(service->Url("/ipCheck.php"));
+  EXPECT_EQ(FetchUrlToFile(nullptr, Wide(target.string()).c_str()), 0);
+  EXPECT_EQ(FetchUrlToFile(url.c_str(), nullptr), 0);
+  EXPECT_EQ(FetchUrlToFile(url.c_str(), nullptr, DownloadAsync), 0);
+  EXPECT_EQ(ReadFile(target), "from before");
+}
+
+TEST_F(DownloadTest, UncreatableTargetChangesNothing) {
+  fs::create_directory(target);
+  WriteFile(target / "inside", "kept");
+  int before = service->RequestCount();
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0);
+  EXPECT_TRUE(fs::is_directory(target));
+  EXPECT_EQ(ReadFile(target / "inside"), "kept");
+  EXPECT_EQ(service->RequestCount(), before);  // nothing was requested
+
+  std::u16string inMissingFolder = Wide((folder / "absent" / "body.txt").string());
+  EXPECT_EQ(FetchUrlToFile(Wide(service->Url("/ipCheck.php")).c_str(), inMissingFolder.c_str()), 0);
+  EXPECT_FALSE(fs::exists(folder / "absent"));
+}
+
+TEST_F(DownloadTest, RedirectFollowedOrStoredItself) {
+  Fault("mode=redirect&path=/ipCheck.php&count=1");
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 1);
+  EXPECT_EQ(ReadFile(target), "203.0.113.7\n");
+
+  Fault("mode=redirect&path=/ipCheck.php&count=1");
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php"), DownloadNoRedirect), 1);
+  EXPECT_EQ(ReadFile(target), "redirect to /_hop/ipCheck.php\n");
+}
+
+TEST_F(DownloadTest, RedirectLoopEndsAfterThirtyHops) {
+  Fault("mode=loop&path=/ipCheck.php");
+  WriteFile(target, "from before");
+  int before = service->RequestCount();
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(service->RequestCount() - before, 31);  // the request and 30 redirections
+}
+
+TEST_F(DownloadTest, UrlWithoutSchemeIsFetchedOverHttp) {
+  std::string url = "127.0.0.1:" + std::to_string(service->port()) + "/ipCheck.php";
+  EXPECT_EQ(Fetch(url), 1);
+  EXPECT_EQ(ReadFile(target), "203.0.113.7\n");
+}
+
+TEST_F(DownloadTest, ProxyFromTheEnvironmentTakesEffect) {
+  // How the program's fixed endpoints reach the test service: no proxy option is set.
+  setenv("http_proxy", service->Url("").c_str(), 1);
+  std::intptr_t withScheme = Fetch("http://ip.example.net/ipCheck.php");
+  std::string first = ReadFile(target);
+  std::intptr_t withoutScheme = Fetch(
+      "update.example.net/nic/update?hostname=demo.example.net&myip=192.0.2.1"
+      "&user=demo&pass=demo-pass");
+  std::string second = ReadFile(target);
+  unsetenv("http_proxy");
+  EXPECT_EQ(withScheme, 1);
+  EXPECT_EQ(first, "203.0.113.7\n");
+  EXPECT_EQ(withoutScheme, 1);
+  EXPECT_TRUE(second == "good 192.0.2.1" || second == "nochg 192.0.2.1") << second;
+}
+
+TEST_F(DownloadTest, InterruptedTransferLeavesNoFile) {
+  const std::string rules[] = {
+      "mode=reset&at=body&body=" + std::string(4000, 'y') + "&path=/ipCheck.php",
+      "mode=reset&at=headers&path=/ipCheck.php",
+      "mode=drop&path=/ipCheck.php",
+  };
+  for (const std::string& rule : rules) {
+    Fault(rule);
+    WriteFile(target, "from before");
+    EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0) << rule;
+    EXPECT_FALSE(fs::exists(target)) << rule;
+  }
+}
+
+TEST_F(DownloadTest, StallGuardEndsASilentTransfer) {
+  SetStallSeconds(1);
+  for (const char* after : {"request", "headers"}) {
+    // The service stays silent until the client goes away: only the guard can end this.
+    Fault(std::string("mode=stall&path=/ipCheck.php&after=") + after);
+    EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0) << after;
+    EXPECT_FALSE(fs::exists(target));
+  }
+  // A slow body that keeps arriving is not a stall.
+  Fault("mode=slow&body=abcde&chunk=1&interval=0.3&path=/ipCheck.php");
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 1);
+  EXPECT_EQ(ReadFile(target), "abcde");
+  SetStallSeconds(120);
+}
+
+TEST_F(DownloadTest, AsyncJobReportsRunningThenFinished) {
+  Fault("mode=slow&body=abcdefghij&chunk=2&interval=0.1&path=/ipCheck.php");
+  std::intptr_t handle = Fetch(service->Url("/ipCheck.php"), DownloadAsync);
+  ASSERT_NE(handle, 0);
+  auto* job = reinterpret_cast<DownloadJob*>(handle);
+  EXPECT_EQ(job->status.load(), DownloadRunning);
+  AwaitJob(job);
+  EXPECT_EQ(job->status.load(), DownloadFinished);
+  EXPECT_EQ(job->bytesWritten.load(), 10);
+  EXPECT_EQ(ReadFile(target), "abcdefghij");
+  ReleaseDownloadJob(job);
+
+  WriteFile(target, "from before");
+  handle = Fetch("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", DownloadAsync);
+  ASSERT_NE(handle, 0);
+  job = reinterpret_cast<DownloadJob*>(handle);
+  AwaitJob(job);
+  EXPECT_EQ(job->status.load(), DownloadFailed);
+  EXPECT_FALSE(fs::exists(target));
+  ReleaseDownloadJob(job);
+}
+
+TEST_F(DownloadTest, AbortedAsyncJobKeepsItsStatusAndLeavesNoFile) {
+  Fault("mode=slow&body=abcdefghijklmnopqrst&chunk=1&interval=0.05&path=/ipCheck.php");
+  auto* job = reinterpret_cast<DownloadJob*>(Fetch(service->Url("/ipCheck.php"), DownloadAsync));
+  ASSERT_NE(job, nullptr);
+  while (job->bytesWritten.load() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  job->status.store(DownloadAborted);
+  AwaitJob(job);
+  EXPECT_EQ(job->status.load(), DownloadAborted);
+  EXPECT_LT(job->bytesWritten.load(), 20);
+  EXPECT_FALSE(fs::exists(target));
+  ReleaseDownloadJob(job);
+}
+
+TEST_F(DownloadTest, ShortWriteLeavesNoFile) {
+  Fault("mode=big&bytes=200000&path=/ipCheck.php");
+  WriteFile(target, "from before");
+  // A full disk, in a child whose file-size limit stops the write at 64 KiB.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{65536, 65536};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(static_cast<int>(Fetch(service->Url("/ipCheck.php"))));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(target));
+}
+
+}  // namespace
+}  // namespace ralto
