@@ -2,7 +2,9 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/types.h"
 #include "runtime/strings/object_table.h"
+#include "runtime/strings/text_convert.h"
 
 namespace ralto {
 
@@ -32,5 +34,33 @@ std::int32_t WriteText(ObjectId number, const char16_t* text);
 // Flushes and closes; -1 closes every file; a number that is not open is ignored.
 void CloseFileSlot(ObjectId number);
 void CloseAllFiles();
+
+// One file of the table. readMode 1: bufferCount bytes of read-ahead are still unread, the
+// next one at bufferFilled - bufferCount. readMode 0: bufferCount is the room left, the
+// first bufferSize - bufferCount bytes wait to be written.
+struct SequentialFile {
+  sys::HANDLE handle;    // never 0 while open: the table's liveness mark
+  std::uint8_t* buffer;  // null: unbuffered
+  std::int32_t bufferSize;
+  std::int32_t bufferCount;
+  std::int32_t bufferFilled;
+  std::int32_t readMode;
+  TextEncoding encoding;
+  std::int32_t readOnly;
+};
+extern ObjectTable* fileTable;
+
+// The open file under number, or null.
+SequentialFile* FindOpenFile(ObjectId number);
+// Up to n bytes of a buffered file; fewer only at the end of the file (or a failed read).
+std::int32_t BufferedRead(SequentialFile* file, void* destination, std::int32_t n);
+// n bytes into a buffered file; 0 when it is read-only. The buffer is never left full.
+std::int32_t BufferedWrite(SequentialFile* file, const void* bytes, std::int32_t n);
+// Writes the pending bytes; their count, 0 on the read side. Bytes that fail are dropped.
+std::int32_t FlushFileBuffer(SequentialFile* file);
+// One UTF-8 character's bytes, 0-terminated, into destination (5 bytes). Its length; 0 at
+// the end of the file or for a sequence the end cuts off. A stray byte, or a sequence broken
+// by a byte that cannot continue it, reads as "?" and that byte is left for the next read.
+std::int32_t ReadUtf8Sequence(SequentialFile* file, char* destination);
 
 }  // namespace ralto

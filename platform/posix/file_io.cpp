@@ -1,0 +1,418 @@
+// Files by handle and by name on POSIX descriptors: a handle is the descriptor plus one, and
+// only descriptors opened here are ever read, written, moved or closed through a handle.
+#include "platform/file_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/text_codec.h"
+
+namespace sys {
+namespace {
+
+// Descriptors this layer opened. Other handles (threads, searches) reach CloseHandle too,
+// and a stray value must never close a descriptor that belongs to someone else.
+std::mutex handlesLock;
+std::vector<bool> ownedDescriptors;
+
+HANDLE HandleOf(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
+}
+
+void Own(int fd) {
+  std::lock_guard<std::mutex> guard(handlesLock);
+  if (ownedDescriptors.size() <= static_cast<std::size_t>(fd)) {
+    ownedDescriptors.resize(static_cast<std::size_t>(fd) + 1, false);
+  }
+  ownedDescriptors[fd] = true;
+}
+
+// The descriptor behind a handle of ours, or -1.
+int DescriptorOf(HANDLE handle) {
+  std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
+  if (value < 0 || value > INT_MAX) return -1;
+  std::lock_guard<std::mutex> guard(handlesLock);
+  if (static_cast<std::size_t>(value) >= ownedDescriptors.size()) return -1;
+  return ownedDescriptors[value] ? static_cast<int>(value) : -1;
+}
+
+// Gives the descriptor up: it is no longer ours, whatever close then says.
+int Disown(HANDLE handle) {
+  std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
+  if (value < 0 || value > INT_MAX) return -1;
+  std::lock_guard<std::mutex> guard(handlesLock);
+  if (static_cast<std::size_t>(value) >= ownedDescriptors.size() || !ownedDescriptors[value]) {
+    return -1;
+  }
+  ownedDescriptors[value] = false;
+  return static_cast<int>(value);
+}
+
+// A UTF-16 name as UTF-8 bytes in path; false when absent, empty or too long.
+bool ToPath(const char16_t* name, char (&path)[PATH_MAX]) {
+  if (!name || !name[0]) return false;
+  return WideCharToMultiByte(CP_UTF8, 0, name, -1, path, PATH_MAX, nullptr, nullptr) > 0;
+}
+
+// Read-only is the owner's write bit; root is refused as well, as on Windows.
+bool IsReadOnly(const struct stat& status) {
+  return S_ISREG(status.st_mode) && !(status.st_mode & S_IWUSR);
+}
+
+int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
+  // Exclusive create first, so that we know whether the file was there before: a file that
+  // existed keeps its read-only protection, one we made is ours to write.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = open(path, flags | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) {
+      *created = true;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+    fd = open(path, flags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+  }
+  return -1;
+}
+
+bool HasWildcard(const char16_t* text) {
+  for (; *text; ++text) {
+    if (*text == u'*' || *text == u'?') return true;
+  }
+  return false;
+}
+
+// * matches any run of units, ? exactly one; everything else itself, case and all.
+bool MatchesPattern(const char16_t* pattern, const char16_t* name) {
+  const char16_t* starPattern = nullptr;
+  const char16_t* starName = nullptr;
+  while (*name) {
+    if (*pattern == u'*') {
+      starPattern = ++pattern;
+      starName = name;
+    } else if (*pattern == u'?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (starPattern) {
+      pattern = starPattern;
+      name = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == u'*') ++pattern;
+  return *pattern == 0;
+}
+
+FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+  std::int64_t ticks = (seconds + SecondsFrom1601To1970) * 10000000 + nanoseconds / 100;
+  if (ticks < 0) ticks = 0;
+  auto value = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// Fills found from the entry at path, its name from entryName (UTF-8).
+bool DescribeEntry(const char* path, const char* entryName, WIN32_FIND_DATAW* found) {
+  struct statx status;
+  if (statx(AT_FDCWD, path, 0, STATX_BASIC_STATS | STATX_BTIME, &status) != 0 &&
+      statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0) {
+    return false;
+  }
+  std::memset(found, 0, sizeof *found);
+  DWORD attributes = 0;
+  if (S_ISDIR(status.stx_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISDIR(status.stx_mode) && !(status.stx_mode & S_IWUSR)) {
+    attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  found->dwFileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  const struct statx_timestamp& born =
+      (status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_ctime;
+  found->ftCreationTime = ToFileTime(born.tv_sec, born.tv_nsec);
+  found->ftLastAccessTime = ToFileTime(status.stx_atime.tv_sec, status.stx_atime.tv_nsec);
+  found->ftLastWriteTime = ToFileTime(status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec);
+  found->nFileSizeHigh = static_cast<DWORD>(status.stx_size >> 32);
+  found->nFileSizeLow = static_cast<DWORD>(status.stx_size);
+  int units = MultiByteToWideChar(CP_UTF8, 0, entryName, -1, found->cFileName, 260);
+  if (units == 0) found->cFileName[0] = 0;  // a name too long for the record stays unnamed
+  return true;
+}
+
+// Search handles own nothing: the one entry a search yields is delivered at once.
+char searchTag;
+
+bool WriteAll(int fd, const char* bytes, std::size_t count, std::size_t* written) {
+  *written = 0;
+  while (*written < count) {
+    ssize_t n = write(fd, bytes + *written, count - *written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    *written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The folder part of path ("." when there is none) into folder.
+void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
+  const char* slash = std::strrchr(path, '/');
+  if (!slash) {
+    std::strcpy(folder, ".");
+  } else if (slash == path) {
+    std::strcpy(folder, "/");
+  } else {
+    std::size_t length = static_cast<std::size_t>(slash - path);
+    std::memcpy(folder, path, length);
+    folder[length] = 0;
+  }
+}
+
+}  // namespace
+
+HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void*, DWORD creation,
+                   DWORD attributes, HANDLE) {
+  char path[PATH_MAX];
+  if (!ToPath(name, path)) return INVALID_HANDLE_VALUE;
+  bool reads = access & GENERIC_READ;
+  bool writes = access & GENERIC_WRITE;
+  int flags = O_CLOEXEC | O_NOCTTY | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
+  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  bool created = false;
+  bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
+  if (truncates && !writes) return INVALID_HANDLE_VALUE;
+
+  int fd = -1;
+  switch (creation) {
+    case CREATE_NEW:
+      fd = open(path, flags | O_CREAT | O_EXCL, mode);
+      created = fd >= 0;
+      break;
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS:
+      fd = OpenCreating(path, flags, mode, &created);
+      break;
+    case OPEN_EXISTING:
+    case TRUNCATE_EXISTING:
+      fd = open(path, flags);
+      break;
+    default:
+      return INVALID_HANDLE_VALUE;
+  }
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+
+  struct stat status;
+  bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
+                 (writes && !created && IsReadOnly(status));
+  // Truncation waits until the checks above have passed, so a refused open changes nothing.
+  if (!refused && truncates && !created && S_ISREG(status.st_mode)) {
+    refused = ftruncate(fd, 0) != 0;
+  }
+  if (refused) {
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  Own(fd);
+  return HandleOf(fd);
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void*) {
+  if (bytesRead) *bytesRead = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0 || (!buffer && bytesToRead)) return FALSE;
+  // Windows reads a file to the requested count unless the end comes first; so do we, so
+  // that a short result always means the end of the file.
+  DWORD total = 0;
+  while (total < bytesToRead) {
+    ssize_t n = read(fd, static_cast<char*>(buffer) + total, bytesToRead - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (bytesRead) *bytesRead = total;
+      return FALSE;
+    }
+    if (n == 0) break;
+    total += static_cast<DWORD>(n);
+  }
+  if (bytesRead) *bytesRead = total;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, void*) {
+  if (bytesWritten) *bytesWritten = 0;
+  int fd = DescriptorOf(file);
+  if (fd < 0 || (!buffer && bytesToWrite)) return FALSE;
+  std::size_t written = 0;
+  bool complete = WriteAll(fd, static_cast<const char*>(buffer), bytesToWrite, &written);
+  if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
+  return complete ? TRUE : FALSE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method) {
+  int fd = DescriptorOf(file);
+  if (fd < 0) return INVALID_SET_FILE_POINTER;
+  std::int64_t distance =
+      distanceHigh ? static_cast<std::int64_t>((static_cast<std::uint64_t>(*distanceHigh) << 32) |
+                                               static_cast<std::uint32_t>(distanceLow))
+                   : static_cast<std::int64_t>(distanceLow);
+  int whence = method == FILE_BEGIN     ? SEEK_SET
+               : method == FILE_CURRENT ? SEEK_CUR
+               : method == FILE_END     ? SEEK_END
+                                        : -1;
+  if (whence < 0) return INVALID_SET_FILE_POINTER;
+  off_t position = lseek(fd, static_cast<off_t>(distance), whence);
+  if (position < 0) return INVALID_SET_FILE_POINTER;
+  if (distanceHigh) *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
+  return static_cast<DWORD>(position);
+}
+
+BOOL CloseHandle(HANDLE object) {
+  int fd = Disown(object);
+  if (fd < 0) return FALSE;
+  close(fd);  // the descriptor is gone whatever close reports
+  return TRUE;
+}
+
+HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found) {
+  char path[PATH_MAX];
+  if (!found || !ToPath(pattern, path)) return INVALID_HANDLE_VALUE;
+  const char16_t* last = pattern;
+  for (const char16_t* unit = pattern; *unit; ++unit) {
+    if (*unit == u'/') last = unit + 1;
+  }
+  if (!*last) return INVALID_HANDLE_VALUE;
+
+  if (!HasWildcard(last)) {
+    const char* slash = std::strrchr(path, '/');
+    return DescribeEntry(path, slash ? slash + 1 : path, found) ? &searchTag : INVALID_HANDLE_VALUE;
+  }
+
+  char folder[PATH_MAX];
+  FolderOf(path, folder);
+  DIR* listing = opendir(folder);
+  if (!listing) return INVALID_HANDLE_VALUE;
+  bool matched = false;
+  while (dirent* entry = readdir(listing)) {
+    char16_t entryName[NAME_MAX + 1];
+    if (MultiByteToWideChar(CP_UTF8, 0, entry->d_name, -1, entryName, NAME_MAX + 1) == 0) {
+      continue;
+    }
+    if (!MatchesPattern(last, entryName)) continue;
+    char entryPath[PATH_MAX];
+    int length = std::snprintf(entryPath, sizeof entryPath, "%s/%s", folder, entry->d_name);
+    if (length < 0 || length >= static_cast<int>(sizeof entryPath)) continue;
+    if (DescribeEntry(entryPath, entry->d_name, found)) {
+      matched = true;
+      break;
+    }
+  }
+  closedir(listing);
+  return matched ? &searchTag : INVALID_HANDLE_VALUE;
+}
+
+BOOL FindClose(HANDLE search) {
+  return search == &searchTag ? TRUE : FALSE;
+}
+
+BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists) {
+  char from[PATH_MAX];
+  char to[PATH_MAX];
+  if (!ToPath(source, from) || !ToPath(destination, to)) return FALSE;
+
+  int input = open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (input < 0) return FALSE;
+  struct stat sourceStatus;
+  struct stat targetStatus;
+  bool targetExists = stat(to, &targetStatus) == 0;
+  // Windows refuses a directory on either side, and a read-only destination.
+  if (fstat(input, &sourceStatus) != 0 || S_ISDIR(sourceStatus.st_mode) ||
+      (targetExists &&
+       (failIfExists || S_ISDIR(targetStatus.st_mode) || IsReadOnly(targetStatus)))) {
+    close(input);
+    return FALSE;
+  }
+
+  // The copy grows in a temporary file beside the destination and replaces it in one rename:
+  // a reader, or a crash, sees the old file or the new one, never a part.
+  char temporary[PATH_MAX];
+  int length = std::snprintf(temporary, sizeof temporary, "%s.copy-XXXXXX", to);
+  if (length < 0 || length >= static_cast<int>(sizeof temporary)) {
+    close(input);
+    return FALSE;
+  }
+  int output = mkostemp(temporary, O_CLOEXEC);
+  if (output < 0) {
+    close(input);
+    return FALSE;
+  }
+
+  bool copied = true;
+  static constexpr std::size_t ChunkBytes = 1 << 16;
+  std::vector<char> chunk(ChunkBytes);
+  for (;;) {
+    ssize_t got = read(input, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      copied = got == 0;
+      break;
+    }
+    std::size_t written = 0;
+    if (!WriteAll(output, chunk.data(), static_cast<std::size_t>(got), &written)) {
+      copied = false;
+      break;
+    }
+  }
+  close(input);
+  copied = copied && fchmod(output, sourceStatus.st_mode & 07777) == 0 && fsync(output) == 0;
+  copied = close(output) == 0 && copied;
+  if (copied && failIfExists) {
+    copied = link(temporary, to) == 0;  // fails when the destination appeared meanwhile
+    unlink(temporary);
+  } else if (copied) {
+    copied = rename(temporary, to) == 0;
+  }
+  if (!copied) {
+    unlink(temporary);
+    return FALSE;
+  }
+  // The rename itself must survive a crash as well.
+  char folder[PATH_MAX];
+  FolderOf(to, folder);
+  int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    fsync(folderFd);
+    close(folderFd);
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileW(const char16_t* name) {
+  char path[PATH_MAX];
+  if (!ToPath(name, path)) return FALSE;
+  struct stat status;
+  if (lstat(path, &status) != 0 || S_ISDIR(status.st_mode) || IsReadOnly(status)) return FALSE;
+  return unlink(path) == 0 ? TRUE : FALSE;
+}
+
+BOOL SetFileAttributesW(const char16_t* name, DWORD attributes) {
+  char path[PATH_MAX];
+  if (!ToPath(name, path)) return FALSE;
+  struct stat status;
+  if (stat(path, &status) != 0) return FALSE;
+  mode_t mode = status.st_mode & 07777;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else {
+    mode |= S_IWUSR;
+  }
+  return chmod(path, mode) == 0 ? TRUE : FALSE;
+}
+
+}  // namespace sys
