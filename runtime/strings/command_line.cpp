@@ -66,7 +66,9 @@ std::int32_t StripQuotes(const char16_t* source, char16_t* destination, std::int
 }
 
 std::int32_t CommandArgumentCount(const char16_t* line) {
-  return ScanCommandLine(line, nullptr, nullptr);
+  // A line without even a program name scans as -1 tokens after it.
+  std::int32_t count = ScanCommandLine(line, nullptr, nullptr);
+  return count < 0 ? 0 : count;
 }
 
 void CommandArgument(const char16_t* line, std::int32_t index, std::int32_t at) {
