@@ -13,6 +13,7 @@ from the environment.
 import http.client
 import json
 import os
+import select
 import signal
 import subprocess
 import sys
@@ -73,7 +74,8 @@ class Service:
         command = [sys.executable, str(service_path()), "--port", "0",
                    "--log", str(self.log_path), *self.args]
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
+        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
+        line = self.process.stdout.readline() if ready else ""
         if not line.strip().isdigit():
             self.process.kill()
             self.process.wait()
@@ -81,8 +83,11 @@ class Service:
         self.port = int(line)
         return self
 
-    def stop(self, timeout=5):
-        """SIGTERM, then SIGKILL if it does not end in time; returns the exit code."""
+    def stop(self, timeout=5, keep_log=False):
+        """SIGTERM, then SIGKILL if it does not end in time; returns the exit code.
+
+        The log in the temporary folder goes with it unless keep_log is true.
+        """
         if self.process is None:
             return None
         if self.process.poll() is None:
@@ -95,7 +100,7 @@ class Service:
         self.process.stdout.close()
         code = self.process.returncode
         self.process = None
-        if self._tempdir is not None:
+        if self._tempdir is not None and not keep_log:
             self._tempdir.cleanup()
             self._tempdir = None
             self.log_path = None
