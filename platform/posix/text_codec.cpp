@@ -160,6 +160,10 @@ int MultiByteToWideChar(UINT codePage, DWORD, const char* bytes, int byteCount, 
   } else {
     char32_t c;
     for (int i = 0; i < byteCount;) {
+      if (in[i] < 0x80) {
+        out.Put(in[i++]);  // the common case, without the decoder
+        continue;
+      }
       i += DecodeUtf8(in, i, byteCount, &c);
       PutUtf16(out, c);
     }

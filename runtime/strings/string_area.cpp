@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "platform/heap.h"
+#include "runtime/strings/string_ops.h"
 
 namespace ralto {
 
@@ -37,7 +37,7 @@ void* ResizeBlock(void* block, std::size_t bytes) {
 }
 
 std::size_t UnitCount(const char16_t* text) {
-  return std::char_traits<char16_t>::length(text);
+  return static_cast<std::size_t>(TextLength(text));
 }
 
 // Whether text starts inside the variable's own text (its terminator included).

@@ -26,6 +26,17 @@ TEST(TextLengthTest, CountsUnitsBeforeTheTerminator) {
   EXPECT_EQ(TextLength(u"\U0001F600x"), 3);
 }
 
+TEST(TextLengthTest, EveryLengthAtEveryAlignment) {
+  alignas(16) char16_t buffer[64];
+  for (int start = 0; start < 8; ++start) {
+    for (int length = 0; length < 40; ++length) {
+      std::fill(std::begin(buffer), std::end(buffer), u'\u0100');  // a 0 low byte, never a 0 unit
+      buffer[start + length] = 0;
+      EXPECT_EQ(TextLength(buffer + start), length) << start;
+    }
+  }
+}
+
 using LeftCharsTest = StringsTest;
 
 TEST_F(LeftCharsTest, Counts) {
