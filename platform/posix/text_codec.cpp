@@ -87,14 +87,40 @@ int DecodeUtf8(const unsigned char* bytes, int i, int end, char32_t* c) {
   return used;
 }
 
-void PutUtf16(Output<char16_t>& out, char32_t c) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out.Put(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.Put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  } else {
-    out.Put(static_cast<char16_t>(c));
+// UTF-8 into UTF-16: the units it takes, or -1 when they do not fit into room. Without
+// Write it only counts. This is the inner loop of every line read in UTF-8.
+template <bool Write>
+long long DecodeUtf8Text(const unsigned char* in, int end, char16_t* out, long long room) {
+  long long count = 0;
+  for (int i = 0; i < end;) {
+    if (in[i] < 0x80) {
+      if (Write) {
+        if (count == room) return -1;
+        out[count] = in[i];
+      }
+      ++count;
+      ++i;
+      continue;
+    }
+    char32_t c;
+    i += DecodeUtf8(in, i, end, &c);
+    if (c >= 0x10000) {
+      if (Write) {
+        if (count + 2 > room) return -1;
+        c -= 0x10000;
+        out[count] = static_cast<char16_t>(0xD800 + (c >> 10));
+        out[count + 1] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      }
+      count += 2;
+    } else {
+      if (Write) {
+        if (count == room) return -1;
+        out[count] = static_cast<char16_t>(c);
+      }
+      ++count;
+    }
   }
+  return count;
 }
 
 void PutUtf8(Output<char>& out, char32_t c) {
@@ -157,18 +183,11 @@ int MultiByteToWideChar(UINT codePage, DWORD, const char* bytes, int byteCount, 
       unsigned char b = in[i];
       out.Put(b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : static_cast<char16_t>(b));
     }
-  } else {
-    char32_t c;
-    for (int i = 0; i < byteCount;) {
-      if (in[i] < 0x80) {
-        out.Put(in[i++]);  // the common case, without the decoder
-        continue;
-      }
-      i += DecodeUtf8(in, i, byteCount, &c);
-      PutUtf16(out, c);
-    }
+    return Finish(out);
   }
-  return Finish(out);
+  long long units = wideCount == 0 ? DecodeUtf8Text<false>(in, byteCount, nullptr, 0)
+                                   : DecodeUtf8Text<true>(in, byteCount, wide, wideCount);
+  return units < 0 || units > 0x7FFFFFFF ? 0 : static_cast<int>(units);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD, const char16_t* wide, int wideCount, char* bytes,
