@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,36 @@
 #include "tests/unit/strings/strings_fixture.h"
 
 namespace ralto {
+
+// Runs a block under another local time zone (a TZ value) and restores the old one.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone) {
+    const char* old = getenv("TZ");
+    hadZone = old != nullptr;
+    if (old) oldZone = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedZone() {
+    if (hadZone) {
+      setenv("TZ", oldZone.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  ScopedZone(const ScopedZone&) = delete;
+  ScopedZone& operator=(const ScopedZone&) = delete;
+
+ private:
+  bool hadZone;
+  std::string oldZone;
+};
+
+// Zones west and east of UTC, one with a half-hour daylight-saving shift.
+inline const char* const testZones[] = {"UTC", "America/New_York", "Australia/Lord_Howe",
+                                        "Asia/Kolkata"};
 
 class FilesTest : public StringsTest {
  protected:

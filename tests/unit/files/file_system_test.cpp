@@ -1,0 +1,136 @@
+// File dates by kind, pattern and zone; copies over existing files; deletion and read-only.
+#include "runtime/files/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include "runtime/files/date.h"
+#include "tests/unit/files/files_fixture.h"
+
+namespace ralto {
+namespace {
+
+using FileSystemTest = FilesTest;
+
+constexpr time_t Accessed = 981173106;   // 2001-02-03 04:05:06 UTC
+constexpr time_t Modified = 1289567655;  // 2010-11-12 13:14:15 UTC
+
+long ZoneOffsetNow() {
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  return local.tm_gmtoff;
+}
+
+void SetTimes(const std::string& path, time_t accessed, time_t modified) {
+  struct timespec times[2] = {{accessed, 0}, {modified, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST_F(FileSystemTest, TimestampKindsInLocalTimeWithTheOffsetInForceNow) {
+  WriteBytes("stamp", "x");
+  SetTimes(PathOf("stamp"), Accessed, Modified);
+  for (const char* zone : testZones) {
+    ScopedZone scoped(zone);
+    // The offset of today is applied to both stamps, whatever it was on those days.
+    long offset = ZoneOffsetNow();
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 1), Accessed + offset) << zone;
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 2), Modified + offset) << zone;
+    DateValue now = CurrentDate();
+    for (std::int32_t kind : {0, 3, -1}) {
+      // The creation time is the file's birth a moment ago, not either stamp set since.
+      DateValue created = FileTimestamp(Name("stamp").c_str(), kind);
+      EXPECT_LE(created, now) << zone;
+      EXPECT_GE(created, now - 60) << zone;
+    }
+  }
+}
+
+TEST_F(FileSystemTest, TimestampOfAPatternIsTheFirstMatch) {
+  ScopedZone utc("UTC");
+  for (const char* name : {"stamp_a.txt", "stamp_b.txt", "stamp_c.log", "other.txt"}) {
+    WriteBytes(name, name);
+  }
+  SetTimes(PathOf("stamp_a.txt"), Accessed, Modified);
+  SetTimes(PathOf("stamp_b.txt"), Accessed, Modified);
+  SetTimes(PathOf("stamp_c.log"), Accessed, Accessed);
+  SetTimes(PathOf("other.txt"), Modified, Accessed);
+  EXPECT_EQ(FileTimestamp(Name("stamp_*.txt").c_str(), 2), Modified);
+  EXPECT_EQ(FileTimestamp(Name("st?mp_?.log").c_str(), 2), Accessed);
+  EXPECT_EQ(FileTimestamp(Name("*her*").c_str(), 1), Modified);
+  EXPECT_EQ(FileTimestamp(Name("*.none").c_str(), 2), 0);
+  EXPECT_EQ(FileTimestamp(Name("stamp_?.txtx").c_str(), 2), 0);
+}
+
+TEST_F(FileSystemTest, TimestampFailuresAndDatesOutOfRange) {
+  ScopedZone utc("UTC");
+  EXPECT_EQ(FileTimestamp(nullptr, 0), 0);
+  EXPECT_EQ(FileTimestamp(u"", 0), 0);
+  EXPECT_EQ(FileTimestamp(Name("missing").c_str(), 0), 0);
+  EXPECT_EQ(FileTimestamp(Name("missing/*").c_str(), 0), 0);
+  WriteBytes("old", "x");
+  SetTimes(PathOf("old"), -315619200, 2208988800);  // 1960-01-01 and 2040-01-01
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 1), -1);
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 2), -1);
+  SetTimes(PathOf("old"), 0, 2147483647);
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 1), 0);  // indistinguishable from a failure
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 2), 2147483647);
+}
+
+TEST_F(FileSystemTest, CopyReplacesTheDestinationWithANewFile) {
+  WriteBytes("source", "new address\n");
+  WriteBytes("target", "an old and longer content\n");
+  ino_t before = InodeOf(PathOf("target"));
+  EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("target").c_str()), 0);
+  EXPECT_EQ(ReadBytes("target"), "new address\n");
+  EXPECT_EQ(ReadBytes("source"), "new address\n");
+  // A new file, so its creation date is the time of the copy.
+  EXPECT_NE(InodeOf(PathOf("target")), before);
+  EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("fresh").c_str()), 0);
+  EXPECT_EQ(ReadBytes("fresh"), "new address\n");
+}
+
+TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
+  WriteBytes("target", "old");
+  std::filesystem::create_directory(folder / "dir");
+  EXPECT_EQ(CopyFileTo(Name("missing").c_str(), Name("target").c_str()), 0);
+  EXPECT_EQ(CopyFileTo(Name("dir").c_str(), Name("target").c_str()), 0);
+  EXPECT_EQ(CopyFileTo(nullptr, Name("target").c_str()), 0);
+  EXPECT_EQ(CopyFileTo(Name("target").c_str(), nullptr), 0);
+  EXPECT_EQ(CopyFileTo(Name("target").c_str(), Name("dir").c_str()), 0);
+  EXPECT_EQ(ReadBytes("target"), "old");
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
+  // Nothing is left behind in the folder either.
+  int entries = 0;
+  for (auto& entry : std::filesystem::directory_iterator(folder)) entries += !entry.path().empty();
+  EXPECT_EQ(entries, 2);
+}
+
+TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
+  WriteBytes("locked", "x");
+  chmod(PathOf("locked").c_str(), 0444);
+  EXPECT_EQ(RemoveFile(Name("locked").c_str()), 0);
+  EXPECT_EQ(RemoveFile(Name("locked").c_str(), 0), 0);
+  EXPECT_TRUE(std::filesystem::exists(folder / "locked"));
+  EXPECT_NE(RemoveFile(Name("locked").c_str(), 2), 0);
+  EXPECT_FALSE(std::filesystem::exists(folder / "locked"));
+
+  WriteBytes("plain", "x");
+  EXPECT_NE(RemoveFile(Name("plain").c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(folder / "plain"));
+  EXPECT_EQ(RemoveFile(Name("plain").c_str()), 0);
+  EXPECT_EQ(RemoveFile(Name("plain").c_str(), 2), 0);
+  EXPECT_EQ(RemoveFile(nullptr, 2), 0);
+  std::filesystem::create_directory(folder / "dir");
+  EXPECT_EQ(RemoveFile(Name("dir").c_str(), 2), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
+}
+
+}  // namespace
+}  // namespace ralto
