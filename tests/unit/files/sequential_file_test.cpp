@@ -13,6 +13,7 @@ namespace ralto {
 namespace {
 
 using SequentialFileTest = FilesTest;
+using namespace std::string_literals;
 
 constexpr std::uint32_t Utf16Flags = EncodingUtf16;
 constexpr std::uint32_t AnsiFlags = EncodingAnsi;
@@ -169,7 +170,7 @@ TEST_F(SequentialFileTest, LongLinesComeBackWhole) {
 }
 
 TEST_F(SequentialFileTest, UnitLimitAndLineEndsSwitchedOff) {
-  WriteBytes("limits", std::string("abcdef\nÄÖÜx\na\r\nb\0c", 24));
+  WriteBytes("limits", "abcdef\nÄÖÜx\na\r\nb\0c"s);
   ASSERT_NE(OpenFileForRead(0, Name("limits").c_str()), 0);
   EXPECT_EQ(Line(0, 0, 3), u"abc");
   EXPECT_EQ(Line(0, 0, 0), u"");
