@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "runtime/net/percent_encode.h"
-#include "runtime/strings/text_convert.h"
 
 namespace ralto {
 namespace {
@@ -17,7 +16,7 @@ bool IsQuerySeparator(char16_t unit) {
 void AppendQueryValue(const char16_t* value) {
   const std::int32_t start = tempArea.position;
   AppendTemp(value);
-  PercentEncode(TempText(start), EncodingUtf8, start);
+  PercentEncode(TempText(start), start);
 
   const std::int32_t length = (tempArea.position - start) / 2;
   std::int32_t separators = 0;
