@@ -360,6 +360,7 @@ class UpdateRequest(PassCase):
         url = (f"{UPDATE_BASE}?hostname={host}&myip={SERVICE_IP}&user={user}&pass={pw}")
         self.assertEqual(self.logged_url(), url)
         self.assertEqual(self.updates()[0]["target"], "http://" + url)
+        self.assertEqual(self.sent("/ipCheck.php")[0]["target"], IP_QUERY_URL)
 
     def test_separators_inside_values_reach_the_server_as_data(self):
         cases = [  # host, user, password, the query as sent
