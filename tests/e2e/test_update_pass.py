@@ -61,9 +61,11 @@ PRELOAD = ":".join(filter(None, [sanitizer_runtime(), FAKETIME_LIB]))
 
 
 def birth_time(path):
-    """Whole seconds, as the program reads a file's creation date."""
-    return int(subprocess.run(["stat", "-c", "%W", str(path)], capture_output=True,
-                              text=True, check=True).stdout)
+    """Whole seconds, as the program reads a file's creation date: its birth, or its last
+    status change where the file system records no birth."""
+    birth, change = subprocess.run(["stat", "-c", "%W %Z", str(path)], capture_output=True,
+                                   text=True, check=True).stdout.split()
+    return int(birth) or int(change)
 
 
 def faketime_env(moment):
