@@ -69,6 +69,9 @@ TEST(Utf8EncodeTest, SurrogatesPairedAndLone) {
   EXPECT_EQ(Encode(CP_UTF8, std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+// The ANSI code page is Windows-1252 only where the POSIX layer stands in; Windows has its
+// own, and maps missing characters to near ones.
+#ifndef _WIN32
 TEST(Cp1252Test, EveryByteRoundTrips) {
   for (int b = 1; b < 256; ++b) {
     std::string byte(1, static_cast<char>(b));
@@ -91,6 +94,7 @@ TEST(Cp1252Test, UnrepresentableCharactersBecomeTheDefault) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 1, bytes, 4, nullptr, &usedDefault), 1);
   EXPECT_EQ(usedDefault, FALSE);
 }
+#endif
 
 TEST(CodecSizesTest, MeasuringTerminatorsAndShortBuffers) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", -1, nullptr, 0), 3);
@@ -110,7 +114,9 @@ TEST(CodecSizesTest, InvalidArgumentsFail) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4), 0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 4), 0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a", -2, wide, 4), 0);
-  EXPECT_EQ(MultiByteToWideChar(1250, 0, "a", 1, wide, 4), 0);
+#ifndef _WIN32
+  EXPECT_EQ(MultiByteToWideChar(1250, 0, "a", 1, wide, 4), 0);  // no other code page here
+#endif
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"a", 1, bytes, 4, "?", nullptr), 0);
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a", 0, bytes, 4, nullptr, nullptr), 0);
 }

@@ -19,6 +19,7 @@ std::string TakeBytes(char* bytes) {
   return copy;
 }
 
+#ifndef _WIN32  // the ANSI code page is Windows-1252 only on POSIX
 TEST_F(TextConvertTest, EveryAnsiByteRoundTrips) {
   std::string all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
@@ -30,6 +31,7 @@ TEST_F(TextConvertTest, EveryAnsiByteRoundTrips) {
   EXPECT_EQ(text[0x81 - 1], u'\u0081');
   EXPECT_EQ(TakeBytes(ToAnsiBytes(text.c_str())), all);
 }
+#endif
 
 TEST_F(TextConvertTest, EmptyAndAbsentGiveTheEmptyTextAtAt) {
   AppendTemp(u"ab");
@@ -69,7 +71,9 @@ TEST_F(TextConvertTest, ToBytes) {
   EXPECT_EQ(TakeBytes(ToUtf8Bytes(u"")), "");
   EXPECT_EQ(TakeBytes(ToUtf8Bytes(nullptr)), "");
   EXPECT_EQ(TakeBytes(ToAnsiBytes(nullptr)), "");
+#ifndef _WIN32
   EXPECT_EQ(TakeBytes(ToAnsiBytes(u"\u00C4\u20AC\u0100")), "\xC4\x80?");
+#endif
   EXPECT_EQ(TakeBytes(ToUtf8Bytes(u"\U0001F600")), "\xF0\x9F\x98\x80");
 }
 
