@@ -3,6 +3,7 @@
 #include "runtime/files/sequential_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/file_io.h"
@@ -28,6 +29,7 @@ constexpr std::uint32_t FlagAppend = 0x100000;
 constexpr std::uint32_t OptionNoLineEnds = 0x10000;
 
 constexpr std::size_t LineStep = 4096;
+constexpr std::int32_t ShortTextBytes = 256;
 // A line longer than this ends there; the rest comes with the next read.
 constexpr std::size_t MaxLineBytes = std::size_t{1} << 30;
 
@@ -138,6 +140,36 @@ bool MakeRoom(LineBuffer& line, std::size_t more) {
   return true;
 }
 
+constexpr std::uint64_t EveryByte(std::uint8_t value) {
+  return 0x0101010101010101u * value;
+}
+
+// The high bit of the lowest byte of word that is 0 is set (bits above it may be, too).
+constexpr std::uint64_t ZeroBytes(std::uint64_t word) {
+  return (word - EveryByte(1)) & ~word & EveryByte(0x80);
+}
+
+// Length of the leading run of bytes that are not NUL, LF or CR (and for UTF-8 below 0x80),
+// eight bytes at a time.
+std::size_t PlainRunLength(const std::uint8_t* bytes, std::size_t available, bool ansi) {
+  std::size_t run = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint64_t highBits = ansi ? 0 : EveryByte(0x80);
+    for (; run + 8 <= available; run += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes + run, sizeof word);
+      std::uint64_t stops = ZeroBytes(word) | ZeroBytes(word ^ EveryByte('\n')) |
+                            ZeroBytes(word ^ EveryByte('\r')) | (word & highBits);
+      if (stops) return run + static_cast<std::size_t>(std::countr_zero(stops)) / 8;
+    }
+  }
+  for (; run < available; ++run) {
+    std::uint8_t byte = bytes[run];
+    if (byte == 0 || byte == '\n' || byte == '\r' || (!ansi && byte >= 0x80)) break;
+  }
+  return run;
+}
+
 // Moves the run of bytes at the read position that cannot end a line or start a multi-byte
 // character straight from the buffer into the line; the unit-by-unit reader does the rest.
 // Returns the number of bytes taken (at most limit).
@@ -146,17 +178,67 @@ std::size_t TakePlainRun(SequentialFile* file, LineBuffer& line, bool ansi, std:
   const std::uint8_t* next = file->buffer + (file->bufferFilled - file->bufferCount);
   std::size_t available = static_cast<std::size_t>(file->bufferCount);
   if (limit >= 0) available = std::min(available, static_cast<std::size_t>(limit));
-  std::size_t run = 0;
-  while (run < available) {
-    std::uint8_t byte = next[run];
-    if (byte == 0 || byte == '\n' || byte == '\r' || (!ansi && byte >= 0x80)) break;
-    ++run;
-  }
+  std::size_t run = PlainRunLength(next, available, ansi);
   if (run == 0 || !MakeRoom(line, run)) return 0;
   std::memcpy(line.bytes + line.count, next, run);
   line.count += run;
   file->bufferCount -= static_cast<std::int32_t>(run);
   return run;
+}
+
+// Bytes of the line end at bytes: 1 for LF, 2 for CR LF, 1 for a CR followed by another
+// byte (which stays for the next line); 0 when there is none or available cannot tell.
+std::int32_t LineEndLength(const std::uint8_t* bytes, std::int32_t available) {
+  if (available >= 1 && bytes[0] == '\n') return 1;
+  if (available >= 2 && bytes[0] == '\r') return bytes[1] == '\n' ? 2 : 1;
+  return 0;
+}
+
+// Ends the line at a line end that the buffer holds whole; false when the unit-by-unit
+// reader has to decide.
+bool TakeLineEnd(SequentialFile* file) {
+  if (!file->buffer || file->readMode != 1) return false;
+  std::int32_t length =
+      LineEndLength(file->buffer + (file->bufferFilled - file->bufferCount), file->bufferCount);
+  file->bufferCount -= length;
+  return length > 0;
+}
+
+// Units 0-127 are their own UTF-16 units: no decoder needed.
+void WidenAsciiToTemp(const std::uint8_t* bytes, std::size_t count, std::int32_t at) {
+  char16_t* out = ReserveTemp(static_cast<std::int32_t>(count), at);
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four bytes spread into four 16-bit units per step.
+    for (; i + 4 <= count; i += 4) {
+      std::uint32_t four;
+      std::memcpy(&four, bytes + i, sizeof four);
+      std::uint64_t units = four;
+      units = (units | units << 16) & 0x0000FFFF0000FFFFu;
+      units = (units | units << 8) & 0x00FF00FF00FF00FFu;
+      std::memcpy(out + i, &units, sizeof units);
+    }
+  }
+  for (; i < count; ++i) out[i] = bytes[i];
+  out[count] = 0;
+}
+
+// The common line: plain ASCII and its end already in the buffer. It goes from the buffer
+// straight into the area. False, with nothing consumed, for every other line.
+bool ReadBufferedAsciiLine(SequentialFile* file, std::int64_t limit, std::int32_t at) {
+  if (!file->buffer || file->readMode != 1 || file->bufferCount <= 0) return false;
+  const std::uint8_t* next = file->buffer + (file->bufferFilled - file->bufferCount);
+  std::size_t available = static_cast<std::size_t>(file->bufferCount);
+  if (limit >= 0) available = std::min(available, static_cast<std::size_t>(limit));
+  auto run = static_cast<std::int32_t>(PlainRunLength(next, available, false));
+  std::int32_t end = 0;
+  if (limit < 0 || run < limit) {
+    end = LineEndLength(next + run, file->bufferCount - run);
+    if (end == 0) return false;
+  }
+  WidenAsciiToTemp(next, static_cast<std::size_t>(run), at);
+  file->bufferCount -= run + end;
+  return true;
 }
 
 void EmptyResult(std::int32_t at) {
@@ -322,15 +404,19 @@ void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t ma
   const std::int32_t unitBytes = utf16 ? 2 : 1;
   const bool lineEnds = !(options & OptionNoLineEnds);
 
+  if (utf8 && lineEnds && ReadBufferedAsciiLine(file, maxUnits, at)) return;
+
   LineBuffer line{static_cast<std::uint8_t*>(sys::HeapAlloc(generalHeap, 0, LineStep)), LineStep,
                   0};
   if (!line.bytes) return EmptyResult(at);
   std::int64_t remaining = maxUnits;  // negative: no limit
+  bool ascii = true;                  // every byte of the line is below 0x80
 
   for (;;) {
     if (!utf16 && lineEnds) {
       std::size_t taken = TakePlainRun(file, line, !utf8, remaining);
       if (remaining >= 0) remaining -= static_cast<std::int64_t>(taken);
+      if (remaining != 0 && TakeLineEnd(file)) break;
     }
     if (remaining == 0) break;
     if (remaining > 0) --remaining;
@@ -356,6 +442,7 @@ void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t ma
     }
     std::memcpy(line.bytes + line.count, unit, static_cast<std::size_t>(got));
     line.count += static_cast<std::size_t>(got);
+    if (got > 1 || code >= 0x80) ascii = false;
   }
 
   line.bytes[line.count] = 0;
@@ -365,6 +452,8 @@ void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t ma
     char16_t* destination = ReserveTemp(units, at);
     std::memcpy(destination, line.bytes, line.count & ~std::size_t{1});
     destination[units] = 0;
+  } else if (utf8 && ascii) {
+    WidenAsciiToTemp(line.bytes, line.count, at);
   } else if (utf8) {
     Utf8ToTemp(reinterpret_cast<const char*>(line.bytes), at);
   } else {
@@ -386,6 +475,15 @@ std::int32_t WriteText(ObjectId number, const char16_t* text) {
     count = 2 * length;
   } else {
     sys::UINT codePage = file->encoding == EncodingUtf8 ? sys::CP_UTF8 : sys::CP_ACP;
+    // A short text is converted once into a block on the stack: at most 3 bytes a unit.
+    char shortBytes[ShortTextBytes];
+    if (length <= (ShortTextBytes - 1) / 3) {
+      int size = sys::WideCharToMultiByte(codePage, 0, text, length + 1, shortBytes, ShortTextBytes,
+                                          nullptr, nullptr);
+      if (size <= 1) return 0;
+      return file->buffer ? BufferedWrite(file, shortBytes, size - 1)
+                          : WriteDirect(file, shortBytes, size - 1);
+    }
     int size = sys::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1) return 0;
     converted =
