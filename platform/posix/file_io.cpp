@@ -342,7 +342,14 @@ BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfE
   // The copy grows in a temporary file beside the destination and replaces it in one rename:
   // a reader, or a crash, sees the old file or the new one, never a part.
   char temporary[PATH_MAX];
-  int length = std::snprintf(temporary, sizeof temporary, "%s.copy-XXXXXX", to);
+  char folder[PATH_MAX];
+  FolderOf(to, folder);
+  const char* slash = std::strrchr(to, '/');
+  std::size_t baseLength = std::strlen(slash ? slash + 1 : to);
+  // A name near the limit leaves no room for the suffix; the folder's own name serves then.
+  int length = baseLength + 12 <= NAME_MAX
+                   ? std::snprintf(temporary, sizeof temporary, "%s.copy-XXXXXX", to)
+                   : std::snprintf(temporary, sizeof temporary, "%s/.copy-XXXXXX", folder);
   if (length < 0 || length >= static_cast<int>(sizeof temporary)) {
     close(input);
     return FALSE;
@@ -383,8 +390,6 @@ BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfE
     return FALSE;
   }
   // The rename itself must survive a crash as well.
-  char folder[PATH_MAX];
-  FolderOf(to, folder);
   int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd >= 0) {
     fsync(folderFd);

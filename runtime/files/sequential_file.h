@@ -11,7 +11,8 @@ namespace ralto {
 // Bytes of buffer every newly opened file gets; 0 makes new files unbuffered.
 extern std::int32_t DefaultFileBufferSize;
 
-// Creates the file table; before the first file operation.
+// Creates the file table; before the first file operation. Without memory for it, every
+// later open gives 0.
 void InitFileTable();
 // number -1 opens a dynamic file whose id is returned. Non-zero on success, 0 on failure;
 // a file already open under number is closed first. Encoding UTF-8.
@@ -23,13 +24,15 @@ std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int32_t kind,
                                 std::uint32_t flags);
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;
-// the empty text at the end of the file or for a number that is not open.
+// the empty text at the end of the file or for a number that is not open. A line longer than
+// 1 GiB ends there. May grow the area, which invalidates addresses into it.
 void ReadTextLine(ObjectId number, std::int32_t at);
 // options: low 5 bits an encoding for this read, 0x10000 no line-end detection;
-// maxUnits -1 for no limit.
+// maxUnits -1 for no limit (units: bytes, UTF-16 units or UTF-8 characters). As ReadTextLine.
 void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t maxUnits,
                          std::int32_t at);
-// Bytes written or buffered; 0 when nothing was written.
+// Bytes written or buffered, in the file's encoding, no line end added; 0 when nothing was
+// written (number not open, empty text, file opened for reading, failed conversion).
 std::int32_t WriteText(ObjectId number, const char16_t* text);
 // Flushes and closes; -1 closes every file; a number that is not open is ignored.
 void CloseFileSlot(ObjectId number);

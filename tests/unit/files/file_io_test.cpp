@@ -243,6 +243,14 @@ TEST_F(FileIoTest, CopyRefusesAReadOnlyDestinationAndKeepsTheSourceMode) {
   EXPECT_EQ(status.st_mode & 0777, 0640u);
 }
 
+TEST_F(FileIoTest, CopyToANameAtTheLengthLimit) {
+  std::string longest(255, 'n');
+  WriteBytes("source", "new");
+  WriteBytes(longest, "old");
+  EXPECT_EQ(sys::CopyFileW(Name("source").c_str(), Name(longest).c_str(), sys::FALSE), sys::TRUE);
+  EXPECT_EQ(ReadBytes(longest), "new");
+}
+
 TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
   WriteBytes("f", "x");
   struct stat status;
