@@ -35,7 +35,8 @@ struct WIN32_FIND_DATAW {
   char16_t cAlternateFileName[14];
 };
 
-// INVALID_HANDLE_VALUE on failure; a directory is never opened.
+// INVALID_HANDLE_VALUE on failure; a directory is never opened. A file it creates is
+// readable and writable by its owner only.
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);

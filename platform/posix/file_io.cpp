@@ -185,7 +185,9 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void*, DWORD creat
   bool reads = access & GENERIC_READ;
   bool writes = access & GENERIC_WRITE;
   int flags = O_CLOEXEC | O_NOCTTY | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
-  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  // A new file is its owner's alone, as one in a user's own folder is on Windows: the working
+  // files hold a password.
+  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0400 : 0600;
   bool created = false;
   bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
   if (truncates && !writes) return INVALID_HANDLE_VALUE;

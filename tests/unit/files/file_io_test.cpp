@@ -65,6 +65,23 @@ TEST_F(FileIoTest, CreationDispositions) {
   }
 }
 
+TEST_F(FileIoTest, NewFilesAreTheOwnersAlone) {
+  HANDLE h = sys::CreateFileW(Name("secret").c_str(), sys::GENERIC_WRITE, 0, nullptr,
+                              sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  sys::CloseHandle(h);
+  struct stat status;
+  ASSERT_EQ(stat(PathOf("secret").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  // An existing file keeps its mode.
+  chmod(PathOf("secret").c_str(), 0644);
+  h = sys::CreateFileW(Name("secret").c_str(), sys::GENERIC_WRITE, 0, nullptr, sys::CREATE_ALWAYS,
+                       sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  sys::CloseHandle(h);
+  ASSERT_EQ(stat(PathOf("secret").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
 TEST_F(FileIoTest, DirectoriesAndReadOnlyFilesAreRefused) {
   std::filesystem::create_directory(folder / "dir");
   for (sys::DWORD creation : {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS,
