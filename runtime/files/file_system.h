@@ -5,11 +5,13 @@
 namespace ralto {
 
 // kind 1 last access, 2 last write, anything else creation; as a local DateValue.
-// 0 when the file is not found, -1 when the date is out of range.
+// 0 when the file is not found, -1 when the date is out of range. name may be a pattern with
+// * and ? in its last part: the first entry the folder lists is taken.
 std::int32_t FileTimestamp(const char16_t* name, std::int32_t kind);
 // Replaces destination with a copy of source; 0 on failure or an absent name.
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
-// flags bit 2: clear the read-only attribute first. 0 on failure or an absent name.
+// flags 2: clear the read-only attribute first. 0 on failure (a read-only file without flag 2,
+// a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);
 
 }  // namespace ralto
