@@ -1,0 +1,415 @@
+"""Injected faults against the built ralto-update: a read-only folder, a full disk, a kill at
+any moment of a pass, a service that misbehaves and hostile arguments.
+
+Whatever happens, a pass ends with exit code 0, and the check file holds exactly what it held
+before or exactly the new IP answer: never a part of either, never nothing by accident. The
+folder and disk faults run the pass in a mount namespace of its own (unshare -m), so that a
+read-only bind mount or a tiny tmpfs holds even for root and vanishes with the pass.
+"""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from service import params_of
+from test_update_pass import (CHECK_FILE, DEMO, IP_FILE, OLD_IP, REQUEST_LOG, RESULT_FILE,
+                              SERVICE_IP, UPDATE_BASE, USAGE_BOX, PassCase, accepted_box,
+                              birth_time, faketime_env, implausible_box, server_box)
+
+BINARY = os.environ["RALTO_BINARY"]
+SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
+
+OLD_ANSWER = f"{OLD_IP}\n".encode()
+NEW_IP = "192.0.2.44"
+PAST_INTERVAL = 3600
+
+
+def namespace_command():
+    """A new mount namespace: plain for root (also root of a user namespace), else mapped."""
+    return ["unshare", "-m"] if os.geteuid() == 0 else ["unshare", "-rm"]
+
+
+def mount_namespaces_work():
+    with tempfile.TemporaryDirectory(prefix="ralto-ns-") as folder:
+        probe = namespace_command() + ["mount", "-t", "tmpfs", "-o", "size=4k", "tmpfs", folder]
+        try:
+            return subprocess.run(probe, capture_output=True, timeout=10).returncode == 0
+        except (OSError, subprocess.TimeoutExpired):
+            return False
+
+
+class FaultCase(PassCase):
+    """A pass case that can also run the program in a mount namespace, or under a clock moved
+    past the interval of a check file that is not in the folder itself."""
+
+    def program_env(self, now=None):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC",
+               "LANG": "C.UTF-8", **self.service.proxy_env()}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        if now is not None:
+            env.update(faketime_env(now))
+        return env
+
+    def run_in_namespace(self, setup, args, *, seed=None, now=None, binary=BINARY, timeout=60):
+        """Runs one pass after the shell lines setup, in a namespace of its own, in $W (the
+        case's folder). With seed (a folder), $SEED names it and everything left in $W is
+        copied back to $OUT (the case's folder too, seen from outside) after the pass.
+        Returns the boxes the pass showed."""
+        if not hasattr(type(self), "_namespaces"):
+            type(self)._namespaces = mount_namespaces_work()
+        if not type(self)._namespaces:
+            self.skipTest("no mount namespaces here (unshare -m)")
+        work = self.folder if seed is None else Path(tempfile.mkdtemp(prefix="ralto-mnt-"))
+        if seed is not None:
+            self.addCleanup(shutil.rmtree, work, True)
+        script = (f"{setup}\n" 'cd "$W" || exit 97\n' '"$@"\n' "status=$?\n"
+                  + ('cp -a "$W/." "$OUT/" || exit 98\n' if seed is not None else "")
+                  + "exit $status\n")
+        env = dict(self.program_env(now), W=str(work), OUT=str(self.folder),
+                   SEED=str(seed or ""))
+        result = subprocess.run(namespace_command() + ["sh", "-c", script, "sh", binary, *args],
+                                env=env, capture_output=True, timeout=timeout)
+        stderr = result.stderr.decode("utf-8", "replace")
+        self.assertNotIn(result.returncode, (97, 98), stderr)
+        self.assertEqual(result.returncode, 0, stderr)
+        return stderr
+
+    def on_tiny_disk(self, size, args, *, check_file=OLD_ANSWER):
+        """One pass in a tmpfs of size bytes that starts with the check file (if any) and a
+        clock past its interval."""
+        seed = Path(tempfile.mkdtemp(prefix="ralto-seed-"))
+        self.addCleanup(shutil.rmtree, seed, True)
+        if check_file is not None:
+            (seed / CHECK_FILE).write_bytes(check_file)
+        setup = (f'mount -t tmpfs -o size={size},mode=0755 tmpfs "$W" || exit 97\n'
+                 'cp -a "$SEED/." "$W/" || exit 97')
+        return self.run_in_namespace(setup, args, seed=seed, now=time.time() + PAST_INTERVAL)
+
+    def assert_files(self, expected):
+        """The folder holds exactly these files; a copy left half-way would show here."""
+        self.assertEqual(self.files(), sorted(expected))
+
+
+class ReadOnlyFolder(FaultCase):
+    READ_ONLY = 'mount --bind "$W" "$W" && mount -o remount,bind,ro "$W" || exit 97'
+
+    def test_nothing_can_be_written_and_nothing_is_sent(self):
+        for check_file in (None, OLD_ANSWER):
+            for mode in ("verbose", "silent"):
+                with self.subTest(check_file=check_file, mode=mode):
+                    self.fresh()
+                    now = None
+                    if check_file is not None:
+                        self.with_old_check_file(check_file)
+                        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+                    # The IP file cannot be created: the query is never sent, no box.
+                    self.assertEqual(self.run_in_namespace(self.READ_ONLY, [*DEMO, mode],
+                                                           now=now), "")
+                    self.assertEqual(self.read(CHECK_FILE), check_file)
+                    self.assert_files([] if check_file is None else [CHECK_FILE])
+                    self.assertEqual(self.updates(), [])
+
+    def test_a_check_file_that_cannot_be_replaced_stays_whole(self):
+        # Only the check file is a read-only mount: the copy's rename onto it fails.
+        self.with_old_check_file()
+        setup = ('mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" && '
+                 'mount -o remount,bind,ro "$W/raltoIP.chk" || exit 97')
+        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        shown = self.run_in_namespace(setup, [*DEMO, "verbose"], now=now)
+        self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
+        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+        self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
+
+
+class FullDisk(FaultCase):
+    # 16 pages: room for the small files, never for an answer of a megabyte.
+    DISK = 64 * 1024
+
+    def test_full_while_the_ip_answer_is_written(self):
+        for mode in ("verbose", "silent"):
+            with self.subTest(mode=mode):
+                self.fresh()
+                self.service.fault("big", path="/ipCheck.php", mb=1, prefix=f"{NEW_IP}\n")
+                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]), "")
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assert_files([CHECK_FILE])
+                self.assertEqual(self.updates(), [])
+
+    def test_full_while_the_update_answer_is_written(self):
+        for mode in ("verbose", "silent"):
+            with self.subTest(mode=mode):
+                self.fresh()
+                self.service.fault("big", path="/nic/update", mb=1, prefix=b"good ")
+                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]), "")
+                # Without an answer the address is not recorded: the next pass sends it again.
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assertIsNone(self.read(RESULT_FILE))
+                self.assertEqual(len(self.updates()), 1)
+
+    def test_full_while_the_check_file_is_replaced(self):
+        # The IP answer fits once, its copy beside the check file does not.
+        answer = f"{NEW_IP}\n".encode() + b"x" * (36 * 1024)
+        self.service.fault("big", path="/ipCheck.php", bytes=len(answer), prefix=f"{NEW_IP}\n")
+        shown = self.on_tiny_disk(self.DISK, [*DEMO, "verbose"])
+        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+        self.assertEqual(self.read(IP_FILE), answer)
+        # The update still goes out (the copy's result is not examined); no copy is left.
+        self.assertEqual(shown, accepted_box(f"good {NEW_IP}"))
+        self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
+
+    def test_no_check_file_and_no_room_for_its_first_copy(self):
+        answer = f"{NEW_IP}\n".encode() + b"x" * (40 * 1024)
+        self.service.fault("big", path="/ipCheck.php", bytes=len(answer), prefix=f"{NEW_IP}\n")
+        self.on_tiny_disk(self.DISK, [*DEMO, "silent"], check_file=None)
+        self.assertIsNone(self.read(CHECK_FILE))
+        self.assertNotIn(True, [name.startswith(CHECK_FILE) for name in self.files()])
+
+
+class ServiceFaults(FaultCase):
+    """Answers that break off, loop or carry bytes no address has, for either request."""
+
+    def setUp(self):
+        super().setUp()
+        self.with_old_check_file()
+
+    def run_past_interval(self, mode="verbose"):
+        return self.run_pass(*DEMO, mode, age=PAST_INTERVAL)
+
+    def test_broken_ip_query_keeps_the_old_address(self):
+        faults = [{"mode": "reset", "at": "headers"}, {"mode": "reset", "at": "body"},
+                  {"mode": "loop"}, {"mode": "raw", "length": "none", "body": b"1.2"},
+                  {"mode": "slow", "chunk": 4, "interval": 0.01}]
+        for fault in faults:
+            with self.subTest(fault=fault):
+                self.fresh()
+                self.with_old_check_file()
+                self.service.fault(path="/ipCheck.php", **fault)
+                shown = self.run_past_interval()
+                if fault["mode"] in ("slow", "raw"):
+                    # A slow answer is whole; one without a length ends with the connection.
+                    self.assertEqual(shown, accepted_box(
+                        "good " + self.read(CHECK_FILE).decode().splitlines()[0]))
+                else:
+                    self.assertEqual(shown, "")
+                    self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                    self.assert_files([CHECK_FILE])
+
+    def test_broken_update_keeps_the_old_address_and_no_answer(self):
+        for fault in [{"mode": "reset", "at": "headers"}, {"mode": "reset", "at": "body"},
+                      {"mode": "loop"}, {"mode": "drop"}]:
+            with self.subTest(fault=fault):
+                self.fresh()
+                self.with_old_check_file()
+                self.service.fault(path="/nic/update", **fault)
+                self.assertEqual(self.run_past_interval(), "")
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG])
+
+    def test_odd_bytes_in_the_ip_answer(self):
+        cases = [  # body, the first line as read, plausible
+            (f"{NEW_IP}\0junk\n".encode(), NEW_IP, True),
+            (b"2\xff\xc3(.1\n", "2??(.1", True),
+            (b"\xef\xbb\xbf" + NEW_IP.encode(), "\ufeff" + NEW_IP, False),
+            (f"{NEW_IP}\r\r\r".encode(), NEW_IP, True),
+            (b"\r\r\r\r", "", False),
+            (b"\0" + NEW_IP.encode(), "", False),
+        ]
+        for body, line, plausible in cases:
+            with self.subTest(body=body):
+                self.fresh()
+                self.with_old_check_file()
+                self.answer_ip_query(body)
+                shown = self.run_past_interval()
+                if plausible:
+                    self.assertEqual(self.read(CHECK_FILE), body)
+                    self.assertEqual(params_of(self.updates()[0])["myip"], line)
+                else:
+                    self.assertEqual(shown, implausible_box(line))
+                    self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                    self.assertEqual(self.updates(), [])
+
+    def test_odd_bytes_in_the_update_answer(self):
+        cases = [
+            (b"good\0and more", accepted_box("good")),
+            (b"\0good", server_box("")),
+            # Stray bytes read as "?"; a character the end cuts off is dropped.
+            (b"nochg \xff\xfe\xc3", accepted_box("nochg ??")),
+            (b"\xef\xbb\xbfbadauth\r\n", server_box("\ufeffbadauth")),
+            (b"\r\r\rgood", server_box("")),
+        ]
+        for body, expected in cases:
+            with self.subTest(body=body):
+                self.fresh()
+                self.with_old_check_file()
+                self.answer_update(body)
+                self.assertEqual(self.run_past_interval(), expected)
+                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+                self.assertEqual(self.read(RESULT_FILE), body)
+
+
+class StalledService(FaultCase):
+    """The stall guard ends a pass whose server goes quiet; the program built with a short
+    guard shows it without waiting two minutes."""
+
+    def run_short_guard(self, mode="verbose"):
+        if not SHORT_STALL_BINARY:
+            self.skipTest("RALTO_SHORT_STALL_BINARY not set")
+        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        result = subprocess.run([SHORT_STALL_BINARY, *DEMO, mode], cwd=self.folder,
+                                env=self.program_env(now), capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+        return result.stderr.decode("utf-8")
+
+    def test_stalled_ip_query_keeps_the_old_address(self):
+        for after in ("request", "headers"):
+            with self.subTest(after=after):
+                self.fresh()
+                self.with_old_check_file()
+                self.service.fault("stall", path="/ipCheck.php", after=after)
+                self.assertEqual(self.run_short_guard(), "")
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assert_files([CHECK_FILE])
+
+    def test_stalled_update_leaves_no_answer(self):
+        self.with_old_check_file()
+        self.service.fault("stall", path="/nic/update", after="headers")
+        self.assertEqual(self.run_short_guard("silent"), "")
+        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+        self.assert_files([CHECK_FILE, IP_FILE])
+
+
+class BigAnswers(FaultCase):
+    """First lines of 10 MB, in either answer."""
+
+    TEN_MB = 10 * 1024 * 1024
+
+    def test_ten_megabyte_ip_answer_ends_the_pass_quietly(self):
+        # All digits: plausible. The update URL is then too long for libcurl to send, so no
+        # answer comes and the old address stays.
+        self.service.fault("big", path="/ipCheck.php", bytes=self.TEN_MB, prefix=b"1",
+                           fill=b"2")
+        self.with_old_check_file()
+        self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL), "")
+        self.assertEqual(self.read(IP_FILE), b"1" + b"2" * (self.TEN_MB - 1))
+        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+        self.assertIsNone(self.read(RESULT_FILE))
+
+    def test_ten_megabyte_update_answer_is_shown_whole(self):
+        self.service.fault("big", path="/nic/update", bytes=self.TEN_MB, prefix=b"nochg ",
+                           fill=b"z")
+        shown = self.run_pass(*DEMO, "verbose")
+        self.assertEqual(shown, accepted_box("nochg " + "z" * (self.TEN_MB - 6)))
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+
+class Kills(FaultCase):
+    """SIGKILL at a random moment of a pass, 200 times: the check file is always whole."""
+
+    PASSES = 200
+
+    def test_check_file_is_whole_after_a_kill_at_any_moment(self):
+        # A long answer makes the copy over the check file take a while.
+        new_answer = f"{NEW_IP}\n".encode() + b"y" * (512 * 1024 - len(NEW_IP) - 1)
+        self.service.fault("big", path="/ipCheck.php", bytes=len(new_answer),
+                           prefix=f"{NEW_IP}\n", fill=b"y")
+        self.with_old_check_file()
+        env = self.program_env(birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
+
+        started = time.monotonic()
+        self.assertEqual(subprocess.run([BINARY, *DEMO, "silent"], cwd=self.folder, env=env,
+                                        capture_output=True, timeout=60).returncode, 0)
+        whole_pass = time.monotonic() - started
+        self.assertEqual(self.read(CHECK_FILE), new_answer)
+
+        # The pass ends with a quarter-second pause after the answer; most kills fall before
+        # it, where the files are written.
+        busy = max(whole_pass - 0.25, 0.05)
+        seen = {"old": 0, "new": 0, "copy cut short": 0}
+        rng = random.Random(20261207)
+        for attempt in range(self.PASSES):
+            (self.folder / CHECK_FILE).unlink()
+            self.write(CHECK_FILE, OLD_ANSWER)
+            env = self.program_env(birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
+            process = subprocess.Popen([BINARY, *DEMO, "silent"], cwd=self.folder, env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, busy if attempt % 4 else whole_pass * 1.2))
+            process.kill()
+            process.wait(timeout=60)
+            checked = self.read(CHECK_FILE)
+            self.assertIn(checked, (OLD_ANSWER, new_answer), f"pass {attempt}: torn check file")
+            seen["old" if checked == OLD_ANSWER else "new"] += 1
+            # A copy cut short leaves its temporary file; it must never be taken for the
+            # check file, and it goes before the next pass.
+            for stray in self.folder.glob(CHECK_FILE + ".copy-*"):
+                stray.unlink()
+                seen["copy cut short"] += 1
+        print(f"\nkilled {self.PASSES} passes: {seen}", file=sys.stderr)
+
+
+class HostileArguments(FaultCase):
+    """Arguments of any size and any byte: the pass ends normally, and the service receives
+    exactly the values the splitting rules give (quotes dropped, ill-formed UTF-8 as U+FFFD)."""
+
+    def run_with(self, args):
+        env = self.program_env()
+        result = subprocess.run([BINARY, *args], cwd=self.folder, env=env, capture_output=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
+        return result.stderr.decode("utf-8", "replace")
+
+    def received(self):
+        updates = self.updates()
+        self.assertEqual(len(updates), 1)
+        return params_of(updates[0])
+
+    def test_every_byte_from_1_to_255(self):
+        every = bytes(range(1, 256))
+        text = every.decode("utf-8", "replace").replace('"', "")
+        self.assertEqual(text.count("\ufffd"), 128)
+        self.run_with([every, b"u" + every, b"p" + every, every])
+        values = self.received()
+        self.assertEqual(values, {"hostname": text, "myip": SERVICE_IP, "user": "u" + text,
+                                  "pass": "p" + text})
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+    def test_arguments_of_100_kilobytes(self):
+        big = "h" * (100 * 1024)
+        shown = self.run_with([big, "u" * 1024, "p" * (100 * 1024), "verbose"])
+        # The request line is longer than the service takes: it refuses it, or drops the
+        # connection while the request is still being sent.
+        self.assertTrue(shown == "" or shown.startswith("Meldung vom UpdateServer:\n") or
+                        shown.startswith("Alles Gut:\n"), shown[:200])
+        self.assertTrue(self.read(REQUEST_LOG).startswith(
+            f"{UPDATE_BASE}?hostname={big}&myip=".encode()))
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+    def test_empty_arguments_count(self):
+        for args, silent in [(["", "", "", ""], False), (["", "demo", "", "silent"], True)]:
+            with self.subTest(args=args):
+                self.fresh()
+                shown = self.run_with(args)
+                self.assertEqual(self.received(), {"hostname": args[0], "myip": SERVICE_IP,
+                                                   "user": args[1], "pass": args[2]})
+                self.assertEqual(shown, "" if silent else server_box("badauth"))
+
+    def test_quotes_are_dropped_and_never_join_arguments(self):
+        args = ['"', 'de"mo', '"demo-pass', '" silent"']
+        shown = self.run_with(args)
+        self.assertEqual(self.received(), {"hostname": "", "myip": SERVICE_IP, "user": "demo",
+                                           "pass": "demo-pass"})
+        # The mode is " silent" with its space: not silent.
+        self.assertEqual(shown, server_box("notfqdn"))
+        self.fresh()
+        self.assertEqual(self.run_with(['demo.example.net "demo', 'x', 'y']), USAGE_BOX)
+
+
+if __name__ == "__main__":
+    unittest.main()
