@@ -58,6 +58,15 @@ class FaultCase(PassCase):
             env.update(faketime_env(now))
         return env
 
+    def run_program(self, args, *, binary=BINARY, now=None, prefix=()):
+        """Runs one pass in the case's folder, binary behind the command prefix (if any);
+        returns the boxes it showed."""
+        result = subprocess.run([*prefix, binary, *args], cwd=self.folder,
+                                env=self.program_env(now), capture_output=True, timeout=120)
+        stderr = result.stderr.decode("utf-8", "replace")
+        self.assertEqual(result.returncode, 0, stderr)
+        return stderr
+
     def run_in_namespace(self, setup, args, *, seed=None, now=None, binary=BINARY, timeout=60):
         """Runs one pass after the shell lines setup, in a namespace of its own, in $W (the
         case's folder). With seed (a folder), $SEED names it and everything left in $W is
@@ -263,10 +272,7 @@ class StalledService(FaultCase):
         if not SHORT_STALL_BINARY:
             self.skipTest("RALTO_SHORT_STALL_BINARY not set")
         now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-        result = subprocess.run([SHORT_STALL_BINARY, *DEMO, mode], cwd=self.folder,
-                                env=self.program_env(now), capture_output=True, timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
-        return result.stderr.decode("utf-8")
+        return self.run_program([*DEMO, mode], binary=SHORT_STALL_BINARY, now=now)
 
     def test_stalled_ip_query_keeps_the_old_address(self):
         for after in ("request", "headers"):
@@ -321,11 +327,9 @@ class Kills(FaultCase):
         self.service.fault("big", path="/ipCheck.php", bytes=len(new_answer),
                            prefix=f"{NEW_IP}\n", fill=b"y")
         self.with_old_check_file()
-        env = self.program_env(birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
-
         started = time.monotonic()
-        self.assertEqual(subprocess.run([BINARY, *DEMO, "silent"], cwd=self.folder, env=env,
-                                        capture_output=True, timeout=60).returncode, 0)
+        self.run_program([*DEMO, "silent"],
+                         now=birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
         whole_pass = time.monotonic() - started
         self.assertEqual(self.read(CHECK_FILE), new_answer)
 
@@ -358,13 +362,6 @@ class HostileArguments(FaultCase):
     """Arguments of any size and any byte: the pass ends normally, and the service receives
     exactly the values the splitting rules give (quotes dropped, ill-formed UTF-8 as U+FFFD)."""
 
-    def run_with(self, args):
-        env = self.program_env()
-        result = subprocess.run([BINARY, *args], cwd=self.folder, env=env, capture_output=True,
-                                timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
-        return result.stderr.decode("utf-8", "replace")
-
     def received(self):
         updates = self.updates()
         self.assertEqual(len(updates), 1)
@@ -374,7 +371,7 @@ class HostileArguments(FaultCase):
         every = bytes(range(1, 256))
         text = every.decode("utf-8", "replace").replace('"', "")
         self.assertEqual(text.count("\ufffd"), 128)
-        self.run_with([every, b"u" + every, b"p" + every, every])
+        self.run_program([every, b"u" + every, b"p" + every, every])
         values = self.received()
         self.assertEqual(values, {"hostname": text, "myip": SERVICE_IP, "user": "u" + text,
                                   "pass": "p" + text})
@@ -382,7 +379,7 @@ class HostileArguments(FaultCase):
 
     def test_arguments_of_100_kilobytes(self):
         big = "h" * (100 * 1024)
-        shown = self.run_with([big, "u" * 1024, "p" * (100 * 1024), "verbose"])
+        shown = self.run_program([big, "u" * 1024, "p" * (100 * 1024), "verbose"])
         # The request line is longer than the service takes: it refuses it, or drops the
         # connection while the request is still being sent.
         self.assertTrue(shown == "" or shown.startswith("Meldung vom UpdateServer:\n") or
@@ -395,20 +392,20 @@ class HostileArguments(FaultCase):
         for args, silent in [(["", "", "", ""], False), (["", "demo", "", "silent"], True)]:
             with self.subTest(args=args):
                 self.fresh()
-                shown = self.run_with(args)
+                shown = self.run_program(args)
                 self.assertEqual(self.received(), {"hostname": args[0], "myip": SERVICE_IP,
                                                    "user": args[1], "pass": args[2]})
                 self.assertEqual(shown, "" if silent else server_box("badauth"))
 
     def test_quotes_are_dropped_and_never_join_arguments(self):
         args = ['"', 'de"mo', '"demo-pass', '" silent"']
-        shown = self.run_with(args)
+        shown = self.run_program(args)
         self.assertEqual(self.received(), {"hostname": "", "myip": SERVICE_IP, "user": "demo",
                                            "pass": "demo-pass"})
         # The mode is " silent" with its space: not silent.
         self.assertEqual(shown, server_box("notfqdn"))
         self.fresh()
-        self.assertEqual(self.run_with(['demo.example.net "demo', 'x', 'y']), USAGE_BOX)
+        self.assertEqual(self.run_program(['demo.example.net "demo', 'x', 'y']), USAGE_BOX)
 
 
 if __name__ == "__main__":
