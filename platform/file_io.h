@@ -22,6 +22,12 @@ inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -35,8 +41,11 @@ struct WIN32_FIND_DATAW {
   char16_t cAlternateFileName[14];
 };
 
-// INVALID_HANDLE_VALUE on failure; a directory is never opened. A file it creates is
-// readable and writable by its owner only.
+// Security for a file that only its owner may open, because it holds a secret. Given to
+// CreateFileW it applies to a file the call creates; on POSIX also to one it truncates.
+SECURITY_ATTRIBUTES* OwnerOnlySecurity();
+
+// INVALID_HANDLE_VALUE on failure; a directory is never opened.
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);

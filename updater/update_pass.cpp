@@ -22,6 +22,7 @@ constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr std::int32_t CreationTime = 0;
 constexpr DateValue InvalidDate = -1;
 constexpr const char16_t* RequestLog = u"raltoUp.log";
+constexpr std::int32_t CreateKind = 3;
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -75,8 +76,9 @@ bool IsAcceptedAnswer(const char16_t* answer) {
   return FindText(answer, u"nochg") != 0 || FindText(answer, u"good") != 0;
 }
 
+// Created like any file written from scratch, but the password in it is for the owner only.
 void WriteRequestLog() {
-  CreateFileForWrite(0, RequestLog);
+  OpenFileWithFlags(0, RequestLog, CreateKind, FileOwnerOnly);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }

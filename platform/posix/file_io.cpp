@@ -178,16 +178,22 @@ void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
 
 }  // namespace
 
-HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void*, DWORD creation,
+SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
+  // Only its address matters here: it asks for mode 0600.
+  static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  return &ownerOnly;
+}
+
+HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DWORD creation,
                    DWORD attributes, HANDLE) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return INVALID_HANDLE_VALUE;
   bool reads = access & GENERIC_READ;
   bool writes = access & GENERIC_WRITE;
   int flags = O_CLOEXEC | O_NOCTTY | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
-  // A new file is its owner's alone, as one in a user's own folder is on Windows: the working
-  // files hold a password.
-  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0400 : 0600;
+  const bool ownerOnly = security == OwnerOnlySecurity();
+  mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  if (ownerOnly) mode &= 0700;
   bool created = false;
   bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
   if (truncates && !writes) return INVALID_HANDLE_VALUE;
@@ -216,7 +222,9 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void*, DWORD creat
                  (writes && !created && IsReadOnly(status));
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
   if (!refused && truncates && !created && S_ISREG(status.st_mode)) {
-    refused = ftruncate(fd, 0) != 0;
+    // Others lose their access before the old content goes and anything new is written.
+    if (ownerOnly) refused = fchmod(fd, status.st_mode & 0700) != 0;
+    refused = refused || ftruncate(fd, 0) != 0;
   }
   if (refused) {
     close(fd);

@@ -85,16 +85,18 @@ void GiveBack(SequentialFile* file, std::int32_t count) {
 }
 
 std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mode,
-                       sys::DWORD shareMode, TextEncoding encoding, bool buffered, bool append) {
+                       sys::DWORD shareMode, TextEncoding encoding, bool buffered, bool append,
+                       bool ownerOnly = false) {
+  void* security = ownerOnly ? sys::OwnerOnlySecurity() : nullptr;
   if (!fileTable) return 0;
   void* storage = ObtainObject(fileTable, number);
   if (!storage) return 0;
   ObjectId id = number == -1 ? reinterpret_cast<ObjectId>(storage) : number;
 
-  sys::HANDLE handle = sys::CreateFileW(name, mode.access, shareMode, nullptr, mode.creation,
+  sys::HANDLE handle = sys::CreateFileW(name, mode.access, shareMode, security, mode.creation,
                                         sys::FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry) {
-    handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, nullptr, sys::TRUNCATE_EXISTING,
+    handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, security, sys::TRUNCATE_EXISTING,
                               0, nullptr);
   }
   if (handle == sys::INVALID_HANDLE_VALUE || !handle) {
@@ -282,7 +284,8 @@ std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int3
       ReleaseObject(fileTable, number);
     return 0;
   }
-  return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FlagUnbuffered), append);
+  return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FlagUnbuffered), append,
+                  (flags & FileOwnerOnly) != 0);
 }
 
 std::int32_t BufferedRead(SequentialFile* file, void* destination, std::int32_t n) {

@@ -20,7 +20,9 @@ std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
 // Creates or truncates for reading and writing (second attempt: write-only truncate).
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
 // kind 1 read existing, 2 open or create, 3 create; flags: low 5 bits encoding,
-// 0x20000 share read, 0x40000 share all, 0x80000 unbuffered, 0x100000 append (kind 2).
+// 0x20000 share read, 0x40000 share all, 0x80000 unbuffered, 0x100000 append (kind 2),
+// FileOwnerOnly: a file created or truncated is its owner's alone (it holds a secret).
+inline constexpr std::uint32_t FileOwnerOnly = 0x200000;
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int32_t kind,
                                 std::uint32_t flags);
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;

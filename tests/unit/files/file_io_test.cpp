@@ -65,21 +65,29 @@ TEST_F(FileIoTest, CreationDispositions) {
   }
 }
 
-TEST_F(FileIoTest, NewFilesAreTheOwnersAlone) {
-  HANDLE h = sys::CreateFileW(Name("secret").c_str(), sys::GENERIC_WRITE, 0, nullptr,
-                              sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  sys::CloseHandle(h);
+TEST_F(FileIoTest, OwnerOnlySecurityKeepsOthersOut) {
   struct stat status;
-  ASSERT_EQ(stat(PathOf("secret").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
-  // An existing file keeps its mode.
-  chmod(PathOf("secret").c_str(), 0644);
-  h = sys::CreateFileW(Name("secret").c_str(), sys::GENERIC_WRITE, 0, nullptr, sys::CREATE_ALWAYS,
-                       sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  sys::CloseHandle(h);
-  ASSERT_EQ(stat(PathOf("secret").c_str(), &status), 0);
+  auto create = [&](const char* name, void* security) {
+    HANDLE h = sys::CreateFileW(Name(name).c_str(), sys::GENERIC_WRITE, 0, security,
+                                sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    sys::CloseHandle(h);
+    ASSERT_EQ(stat(PathOf(name).c_str(), &status), 0);
+  };
+  const mode_t mask = umask(022);
+  create("plain", nullptr);
   EXPECT_EQ(status.st_mode & 0777, 0644u);
+  create("secret", sys::OwnerOnlySecurity());
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  // A file that was readable by others before loses that when it is truncated.
+  chmod(PathOf("secret").c_str(), 0644);
+  create("secret", sys::OwnerOnlySecurity());
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  // Without it, an existing file keeps its mode.
+  chmod(PathOf("plain").c_str(), 0640);
+  create("plain", nullptr);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  umask(mask);
 }
 
 TEST_F(FileIoTest, DirectoriesAndReadOnlyFilesAreRefused) {
