@@ -8,27 +8,15 @@
 #include <cstring>
 #include <string>
 
-#include "platform/heap.h"
+#include "../strings/strings_fixture.h"
 #include "platform/text_codec.h"
-#include "runtime/strings/heaps.h"
-#include "runtime/strings/string_area.h"
 #include "runtime/strings/text_convert.h"
 
 namespace ralto {
 namespace {
 
-class PercentEncodeTest : public ::testing::Test {
+class PercentEncodeTest : public StringsTest {
  protected:
-  void SetUp() override {
-    generalHeap = sys::HeapCreate(0, 4096, 0);
-    StartStringArea();
-  }
-  void TearDown() override {
-    StopStringArea();
-    sys::HeapDestroy(generalHeap);
-    generalHeap = nullptr;
-  }
-
   // The result of encoding text, with the area's position checked to sit at its terminator.
   std::u16string Encode(const char16_t* text, std::int32_t mode, std::int32_t at = 0) {
     PercentEncode(text, mode, at);
