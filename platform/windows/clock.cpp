@@ -1,0 +1,41 @@
+// Wall-clock time, file-time conversions, sleeping and the timer resolution on Windows.
+#include "platform/clock.h"
+
+#include <windows.h>
+#include <timeapi.h>
+
+#include <atomic>
+
+namespace sys {
+namespace {
+
+std::atomic<UINT> timerPeriodRequests{0};
+
+}  // namespace
+
+static_assert(sizeof(SYSTEMTIME) == sizeof(::SYSTEMTIME));
+static_assert(sizeof(FILETIME) == sizeof(::FILETIME));
+
+void GetLocalTime(SYSTEMTIME* now) { ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(now)); }
+
+BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
+  return ::FileTimeToLocalFileTime(reinterpret_cast<const ::FILETIME*>(utc),
+                                   reinterpret_cast<::FILETIME*>(local));
+}
+
+BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
+  return ::FileTimeToSystemTime(reinterpret_cast<const ::FILETIME*>(time),
+                                reinterpret_cast<::SYSTEMTIME*>(fields));
+}
+
+void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+UINT timeBeginPeriod(UINT milliseconds) {
+  UINT result = ::timeBeginPeriod(milliseconds);
+  if (result == TIMERR_NOERROR) timerPeriodRequests.fetch_add(1, std::memory_order_relaxed);
+  return result;
+}
+
+UINT TimerPeriodRequests() { return timerPeriodRequests.load(std::memory_order_relaxed); }
+
+}  // namespace sys
