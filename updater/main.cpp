@@ -2,8 +2,21 @@
 #include "updater/update_pass.h"
 #include "updater/updater_state.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+// A window-less program of the GUI subsystem: no console opens when it starts, and its
+// arguments come from GetCommandLineW, not from here.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  ralto::StartRuntime();
+  ralto::RunUpdatePass();
+  ralto::StopRuntime();
+  return 0;
+}
+#else
 int main() {
   ralto::StartRuntime();
   ralto::RunUpdatePass();
   ralto::StopRuntime();
 }
+#endif
