@@ -17,7 +17,9 @@ enum DownloadFlags : std::uint32_t {
 };
 
 // Synchronous: 1 when the body was stored completely, else 0 and no file of that name.
-// With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0.
+// With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0; the job stays
+// allocated for its holder (download_job.h says when it may be released).
+// Absent url or file: 0 and nothing touched. Touches no temporary text.
 std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags = 0);
 
 }  // namespace ralto
