@@ -82,10 +82,13 @@ class FaultCase(PassCase):
         script = (f"{setup}\n" 'cd "$W" || exit 97\n' '"$@"\n' "status=$?\n"
                   + ('cp -a "$W/." "$OUT/" || exit 98\n' if seed is not None else "")
                   + "exit $status\n")
-        env = dict(self.program_env(now), W=str(work), OUT=str(self.folder),
-                   SEED=str(seed or ""))
-        result = subprocess.run(namespace_command() + ["sh", "-c", script, "sh", binary, *args],
-                                env=env, capture_output=True, timeout=timeout)
+        # The moved clock (and a sanitizer's runtime with it) is preloaded into the program
+        # alone, never into mount, cp or the shell.
+        clock = [f"{name}={value}" for name, value in faketime_env(now).items()] if now else []
+        env = dict(self.program_env(), W=str(work), OUT=str(self.folder), SEED=str(seed or ""))
+        command = ["sh", "-c", script, "sh", "env", *clock, binary, *args]
+        result = subprocess.run(namespace_command() + command, env=env, capture_output=True,
+                                timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
         self.assertNotIn(result.returncode, (97, 98), stderr)
         self.assertEqual(result.returncode, 0, stderr)
