@@ -17,10 +17,12 @@ namespace {
 constexpr std::uint32_t NoLineEnds = 0x10000;
 constexpr std::uint32_t Unbuffered = 0x80000;
 
-std::u16string FileName() {
-  std::string name = "/tmp/ralto-fuzz-lines-" + std::to_string(getpid());
-  return std::u16string(name.begin(), name.end());
-}
+// The one file every input is written to; gone again when the fuzzer ends normally.
+struct InputFile {
+  std::string path = "/tmp/ralto-fuzz-lines-" + std::to_string(getpid());
+  std::u16string name{path.begin(), path.end()};
+  ~InputFile() { unlink(path.c_str()); }
+};
 
 void WriteWhole(const std::u16string& name, const std::string& bytes) {
   sys::HANDLE file = sys::CreateFileW(name.c_str(), sys::GENERIC_WRITE, 0, nullptr,
@@ -151,7 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ralto::fuzz;
   StartRuntimeOnce();
   if (!fileTable) InitFileTable();
-  static const std::u16string name = FileName();
+  static const InputFile input;
+  const std::u16string& name = input.name;
 
   FuzzedDataProvider in(data, size);
   static constexpr TextEncoding Encodings[] = {0, EncodingUtf8, EncodingAnsi, EncodingUtf16};
