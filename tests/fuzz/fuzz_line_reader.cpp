@@ -2,7 +2,6 @@
 // lines, each read makes progress, and whole lines match a plain split of the bytes.
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -135,15 +134,6 @@ Reading SplitBytes(const std::string& bytes, TextEncoding encoding) {
   return reading;
 }
 
-// NUL bytes end lines like LF: only the text between them is decoded.
-bool IsWellFormedUtf8(std::string bytes) {
-  std::replace(bytes.begin(), bytes.end(), '\0', '\n');
-  Utf8ToTemp(bytes.c_str(), 0);
-  char* back = ToUtf8Bytes(TempText(0));
-  bool same = bytes == back;
-  FreeUtf8Bytes(back);
-  return same;
-}
 
 }  // namespace
 }  // namespace ralto::fuzz

@@ -37,6 +37,30 @@ inline std::u16string ConsumeText(FuzzedDataProvider& in, std::size_t maxUnits) 
   return text;
 }
 
+// Well-formed UTF-8 as Unicode defines it: no overlong form, no surrogate, nothing past
+// U+10FFFF, no sequence cut short.
+inline bool IsWellFormedUtf8(const std::string& bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    auto lead = static_cast<std::uint8_t>(bytes[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    std::uint32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<std::uint8_t>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (length == 4 && (code < 0x10000 || code > 0x10FFFF))) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace ralto::fuzz
 
 #define FUZZ_CHECK(condition) \
