@@ -45,7 +45,8 @@ struct WIN32_FIND_DATAW {
 // CreateFileW it applies to a file the call creates; on POSIX also to one it truncates.
 SECURITY_ATTRIBUTES* OwnerOnlySecurity();
 
-// INVALID_HANDLE_VALUE on failure; a directory is never opened.
+// INVALID_HANDLE_VALUE on failure; a directory or a pipe is never opened, and opening never
+// waits.
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);

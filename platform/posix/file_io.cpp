@@ -190,7 +190,10 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   if (!ToPath(name, path)) return INVALID_HANDLE_VALUE;
   bool reads = access & GENERIC_READ;
   bool writes = access & GENERIC_WRITE;
-  int flags = O_CLOEXEC | O_NOCTTY | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
+  // Opening never waits: a pipe under a working file's name would otherwise hold the pass in
+  // open() for ever. Such a pipe is refused below; a file gets its blocking mode back.
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+              (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
   const bool ownerOnly = security == OwnerOnlySecurity();
   mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   if (ownerOnly) mode &= 0700;
@@ -219,7 +222,8 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
 
   struct stat status;
   bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
-                 (writes && !created && IsReadOnly(status));
+                 S_ISFIFO(status.st_mode) || (writes && !created && IsReadOnly(status)) ||
+                 fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
   if (!refused && truncates && !created && S_ISREG(status.st_mode)) {
     // Others lose their access before the old content goes and anything new is written.

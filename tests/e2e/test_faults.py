@@ -185,6 +185,31 @@ class FullDisk(FaultCase):
         self.assertNotIn(True, [name.startswith(CHECK_FILE) for name in self.files()])
 
 
+class PipesForWorkingFiles(FaultCase):
+    """A named pipe under a working file's name, with nobody at its other end: the pass must
+    not wait for one."""
+
+    def test_a_pipe_for_any_working_file_never_holds_the_pass(self):
+        cases = [  # the pipe's name, boxes shown, check file afterwards
+            # No check file to read; the copy then replaces the pipe with the answer.
+            (CHECK_FILE, accepted_box(f"good {SERVICE_IP}"), f"{SERVICE_IP}\n".encode()),
+            (IP_FILE, "", OLD_ANSWER),
+            (REQUEST_LOG, accepted_box(f"good {SERVICE_IP}"), f"{SERVICE_IP}\n".encode()),
+            (RESULT_FILE, "", OLD_ANSWER),
+        ]
+        for name, expected, checked in cases:
+            with self.subTest(pipe=name):
+                self.fresh()
+                now = None
+                if name != CHECK_FILE:
+                    self.with_old_check_file()
+                    now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+                os.mkfifo(self.folder / name)
+                self.assertEqual(self.run_program([*DEMO, "verbose"], now=now), expected)
+                self.assertTrue((self.folder / CHECK_FILE).is_file())  # reading a pipe waits
+                self.assertEqual(self.read(CHECK_FILE), checked)
+
+
 class ServiceFaults(FaultCase):
     """Answers that break off, loop or carry bytes no address has, for either request."""
 
