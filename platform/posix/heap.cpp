@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 namespace sys {
 namespace {
@@ -16,8 +18,11 @@ struct alignas(16) BlockHeader {
   std::size_t bytes;
 };
 
+// Access is serialised, as a Windows heap created without HEAP_NO_SERIALIZE is: a download
+// thread and the main thread may use the same heap.
 struct Heap {
-  BlockHeader* first;
+  BlockHeader* first = nullptr;
+  std::mutex lock;
 };
 
 constexpr std::size_t MaxBlockBytes = SIZE_MAX / 2 - sizeof(BlockHeader);
@@ -51,7 +56,7 @@ void Unlink(Heap* heap, BlockHeader* header) {
 HANDLE HeapCreate(DWORD, std::size_t, std::size_t) {
   // Blocks are taken on demand: the initial size reserves nothing, and a growable heap
   // is all the runtime asks for.
-  return std::calloc(1, sizeof(Heap));
+  return new (std::nothrow) Heap;
 }
 
 void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
@@ -61,13 +66,16 @@ void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
                                                                       : std::malloc(total));
   if (!header) return nullptr;
   header->bytes = bytes;
-  Link(static_cast<Heap*>(heap), header);
+  auto* owner = static_cast<Heap*>(heap);
+  std::lock_guard<std::mutex> guard(owner->lock);
+  Link(owner, header);
   return BlockOf(header);
 }
 
 void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
   if (!heap || !block || bytes > MaxBlockBytes) return nullptr;
   auto* owner = static_cast<Heap*>(heap);
+  std::lock_guard<std::mutex> guard(owner->lock);
   BlockHeader* old = HeaderOf(block);
   std::size_t oldBytes = old->bytes;
   // realloc may move the header: the neighbours' links are mended from the new address.
@@ -90,7 +98,11 @@ void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
 BOOL HeapFree(HANDLE heap, DWORD, void* block) {
   if (!heap || !block) return FALSE;
   BlockHeader* header = HeaderOf(block);
-  Unlink(static_cast<Heap*>(heap), header);
+  auto* owner = static_cast<Heap*>(heap);
+  {
+    std::lock_guard<std::mutex> guard(owner->lock);
+    Unlink(owner, header);
+  }
   std::free(header);
   return TRUE;
 }
@@ -104,7 +116,7 @@ BOOL HeapDestroy(HANDLE heap) {
     std::free(header);
     header = next;
   }
-  std::free(owner);
+  delete owner;
   return TRUE;
 }
 
