@@ -2,9 +2,12 @@
 // windows are stand-ins that only tests create.
 #include "platform/window.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -68,6 +71,28 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
   return true;
 }
 
+// Standard error may be a pipe whose reader has gone (a scheduler's log, "| head"): the box
+// then fails with EPIPE instead of ending the process with SIGPIPE. The signal is blocked for
+// the write, and one the write raised is taken back before the mask is restored.
+bool WriteWithoutSigpipe(int fd, const char* bytes, std::size_t count) {
+  sigset_t pipeSignal;
+  sigset_t previous;
+  sigset_t pending;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigpending(&pending);
+  const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  bool written = WriteAll(fd, bytes, count);
+  if (!written && errno == EPIPE && !wasPending) {
+    const timespec noWait{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return written;
+}
+
 }  // namespace
 
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
@@ -87,7 +112,7 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
       return 0;
     }
     // The whole box in one write, so that it is never interleaved with other output.
-    return WriteAll(STDERR_FILENO, bytes.data(), bytes.size()) ? IDOK : 0;
+    return WriteWithoutSigpipe(STDERR_FILENO, bytes.data(), bytes.size()) ? IDOK : 0;
   } catch (const std::bad_alloc&) {
     return 0;
   }

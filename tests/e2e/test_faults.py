@@ -210,6 +210,26 @@ class PipesForWorkingFiles(FaultCase):
                 self.assertEqual(self.read(CHECK_FILE), checked)
 
 
+class StandardErrorWithoutReader(FaultCase):
+    """Standard error is a pipe whose reader has gone (a scheduler's log, "| head"): the boxes
+    are lost, the pass goes on and ends with exit code 0, not with SIGPIPE."""
+
+    def test_boxes_into_a_closed_pipe(self):
+        for args, checked in [(["h", "u", "p"], None),
+                              ([*DEMO, "verbose"], f"{SERVICE_IP}\n".encode())]:
+            with self.subTest(args=args):
+                self.fresh()
+                reader, writer = os.pipe()
+                os.close(reader)
+                try:
+                    result = subprocess.run([BINARY, *args], cwd=self.folder, stdout=writer,
+                                            stderr=writer, env=self.program_env(), timeout=60)
+                finally:
+                    os.close(writer)
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(self.read(CHECK_FILE), checked)
+
+
 class ServiceFaults(FaultCase):
     """Answers that break off, loop or carry bytes no address has, for either request."""
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <future>
 #include <string>
@@ -257,6 +258,25 @@ TEST_F(MessageBoxTest, ControlCharactersAreShownAsQuestionMarks) {
   EXPECT_EQ(Rendered(u"T", u"\x80\x85\x9B\x9F\xA0"), "T\n????\xC2\xA0\n\n");
   // The title is one line: its line breaks are controls too.
   EXPECT_EQ(Rendered(u"a\r\nb\nc\x1B", u"x"), "a??b?c?\nx\n\n");
+}
+
+TEST_F(MessageBoxTest, StandardErrorWithoutAReaderFailsTheBoxAndNothingElse) {
+  // A pipe whose reading end is closed: writing to it raises SIGPIPE, which would end the
+  // process (this test with it) unless the box keeps it away.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  std::fflush(stderr);
+  int saved = dup(STDERR_FILENO);
+  dup2(ends[1], STDERR_FILENO);
+  close(ends[1]);
+  std::int32_t result = ralto::ShowMessage(u"Titel", u"Text");
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  EXPECT_EQ(result, 0);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
 TEST_F(MessageBoxTest, IllFormedUtf16BecomesReplacementCharacters) {
