@@ -192,8 +192,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   bool writes = access & GENERIC_WRITE;
   // Opening never waits: a pipe under a working file's name would otherwise hold the pass in
   // open() for ever. Such a pipe is refused below; a file gets its blocking mode back.
-  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
-              (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
   const bool ownerOnly = security == OwnerOnlySecurity();
   mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   if (ownerOnly) mode &= 0700;
@@ -221,8 +220,8 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   if (fd < 0) return INVALID_HANDLE_VALUE;
 
   struct stat status;
-  bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) ||
-                 S_ISFIFO(status.st_mode) || (writes && !created && IsReadOnly(status)) ||
+  bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) ||
+                 (writes && !created && IsReadOnly(status)) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
   if (!refused && truncates && !created && S_ISREG(status.st_mode)) {

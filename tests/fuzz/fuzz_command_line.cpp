@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // make quotes and spaces meet.
     static constexpr char16_t Alphabet[] = {u' ', u'"', u'a', u'\t', u'\\', 0xFFFD, 0xD800, u'b'};
     std::u16string line;
-    while (in.remaining_bytes() > 0) line.push_back(Alphabet[in.ConsumeIntegral<std::uint8_t>() % 8]);
+    while (in.remaining_bytes() > 0)
+      line.push_back(Alphabet[in.ConsumeIntegral<std::uint8_t>() % 8]);
     SplitAnyLine(line);
   } else if (in.ConsumeBool()) {
     SplitAnyLine(ConsumeText(in, 4096));

@@ -134,7 +134,6 @@ Reading SplitBytes(const std::string& bytes, TextEncoding encoding) {
   return reading;
 }
 
-
 }  // namespace
 }  // namespace ralto::fuzz
 
@@ -177,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(line.find_first_of(u"\r\n") == std::u16string::npos);
     }
     // An odd byte at the end of a UTF-16 file may go with a CR's look-ahead: no reference.
-    bool comparable = effective == EncodingUtf16 ? bytes.size() % 2 == 0
+    bool comparable = effective == EncodingUtf16  ? bytes.size() % 2 == 0
                       : effective == EncodingUtf8 ? IsWellFormedUtf8(bytes)
                                                   : true;
     if (maxUnits < 0 && comparable) {

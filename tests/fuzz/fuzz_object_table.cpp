@@ -26,8 +26,8 @@ void OwnerRelease(ObjectId id) {
 }
 
 struct Model {
-  std::map<ObjectId, std::uint32_t> numbered;                   // number -> stamp
-  std::vector<std::pair<ObjectId, std::uint32_t>> dynamic;      // newest first
+  std::map<ObjectId, std::uint32_t> numbered;               // number -> stamp
+  std::vector<std::pair<ObjectId, std::uint32_t>> dynamic;  // newest first
   std::uint32_t nextStamp = 1;
 };
 

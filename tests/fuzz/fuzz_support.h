@@ -43,8 +43,12 @@ inline bool IsWellFormedUtf8(const std::string& bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
     auto lead = static_cast<std::uint8_t>(bytes[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                       : lead < 0xF5 ? 4 : 0;
+    std::size_t length = lead < 0x80   ? 1
+                         : lead < 0xC2 ? 0
+                         : lead < 0xE0 ? 2
+                         : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4
+                                       : 0;
     if (length == 0 || i + length > bytes.size()) return false;
     std::uint32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
     for (std::size_t k = 1; k < length; ++k) {
@@ -63,7 +67,7 @@ inline bool IsWellFormedUtf8(const std::string& bytes) {
 
 }  // namespace ralto::fuzz
 
-#define FUZZ_CHECK(condition) \
-  do {                        \
+#define FUZZ_CHECK(condition)                                    \
+  do {                                                           \
     if (!(condition)) ::ralto::fuzz::Fail(#condition, __LINE__); \
   } while (0)

@@ -120,10 +120,10 @@ TEST_F(FileIoTest, DirectoriesAndReadOnlyFilesAreRefused) {
 TEST_F(FileIoTest, PipesAreRefusedWithoutWaitingForAPeer) {
   // Nobody ever opens the other end: an open that waited would never return.
   ASSERT_EQ(mkfifo(PathOf("pipe").c_str(), 0644), 0);
-  for (sys::DWORD creation : {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS,
-                              sys::TRUNCATE_EXISTING}) {
-    for (sys::DWORD access : {sys::GENERIC_READ, sys::GENERIC_WRITE,
-                              sys::GENERIC_READ | sys::GENERIC_WRITE}) {
+  for (sys::DWORD creation :
+       {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS, sys::TRUNCATE_EXISTING}) {
+    for (sys::DWORD access :
+         {sys::GENERIC_READ, sys::GENERIC_WRITE, sys::GENERIC_READ | sys::GENERIC_WRITE}) {
       EXPECT_EQ(sys::CreateFileW(Name("pipe").c_str(), access, 0, nullptr, creation, 0, nullptr),
                 INVALID_HANDLE_VALUE);
     }
