@@ -102,27 +102,7 @@ Reading SplitBytes(const std::string& bytes, TextEncoding encoding) {
   };
   Reading reading;
   std::string current;
-  std::size_t i = 0;
-  const std::size_t end = bytes.size() - bytes.size() % unit;
-  while (i < end) {
-    char16_t code = at(i);
-    if (code == 0 || code == u'\n' || code == u'\r') {
-      i += unit;
-      if (code == u'\r' && i < end && at(i) == u'\n') i += unit;
-      if (utf16) {
-        reading.lines.emplace_back(reinterpret_cast<const char16_t*>(current.data()),
-                                   current.size() / 2);
-      } else {
-        (encoding == EncodingUtf8 ? Utf8ToTemp : AnsiToTemp)(current.c_str(), 0);
-        reading.lines.emplace_back(TempText(0));
-      }
-      current.clear();
-      continue;
-    }
-    current.append(bytes, i, unit);
-    i += unit;
-  }
-  if (!current.empty() || end < bytes.size()) {
+  auto finishLine = [&] {
     if (utf16) {
       reading.lines.emplace_back(reinterpret_cast<const char16_t*>(current.data()),
                                  current.size() / 2);
@@ -130,7 +110,22 @@ Reading SplitBytes(const std::string& bytes, TextEncoding encoding) {
       (encoding == EncodingUtf8 ? Utf8ToTemp : AnsiToTemp)(current.c_str(), 0);
       reading.lines.emplace_back(TempText(0));
     }
+    current.clear();
+  };
+  std::size_t i = 0;
+  const std::size_t end = bytes.size() - bytes.size() % unit;
+  while (i < end) {
+    char16_t code = at(i);
+    if (code == 0 || code == u'\n' || code == u'\r') {
+      i += unit;
+      if (code == u'\r' && i < end && at(i) == u'\n') i += unit;
+      finishLine();
+      continue;
+    }
+    current.append(bytes, i, unit);
+    i += unit;
   }
+  if (!current.empty() || end < bytes.size()) finishLine();
   return reading;
 }
 
