@@ -30,8 +30,10 @@ constexpr std::uint32_t OptionNoLineEnds = 0x10000;
 
 constexpr std::size_t LineStep = 4096;
 constexpr std::int32_t ShortTextBytes = 256;
-// A line longer than this ends there; the rest comes with the next read.
-constexpr std::size_t MaxLineBytes = std::size_t{1} << 30;
+// A line longer than this ends there; the rest comes with the next read. The string area
+// holds less than 2 GiB and stops the process beyond: a line from a server must fit there as
+// UTF-16 next to its percent-encoded form (up to three units a byte).
+constexpr std::size_t MaxLineBytes = std::size_t{1} << 27;
 
 struct OpenMode {
   sys::DWORD access;

@@ -27,7 +27,7 @@ std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int3
                                 std::uint32_t flags);
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;
 // the empty text at the end of the file or for a number that is not open. A line longer than
-// 1 GiB ends there. May grow the area, which invalidates addresses into it.
+// 128 MiB ends there. May grow the area, which invalidates addresses into it.
 void ReadTextLine(ObjectId number, std::int32_t at);
 // options: low 5 bits an encoding for this read, 0x10000 no line-end detection;
 // maxUnits -1 for no limit (units: bytes, UTF-16 units or UTF-8 characters). As ReadTextLine.

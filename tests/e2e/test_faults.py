@@ -356,6 +356,18 @@ class BigAnswers(FaultCase):
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assertIsNone(self.read(RESULT_FILE))
 
+    def test_a_first_line_beyond_what_the_string_area_holds(self):
+        # 1.1 GB in one line would be 2.2 GB as UTF-16: the line ends early instead, and the
+        # pass goes on as for any other old address.
+        with open(self.folder / CHECK_FILE, "wb") as check_file:
+            check_file.write(b"1")
+            block = b"2" * (1 << 20)
+            for _ in range(1100):
+                check_file.write(block)
+        shown = self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL)
+        self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
     def test_ten_megabyte_update_answer_is_shown_whole(self):
         self.service.fault("big", path="/nic/update", bytes=self.TEN_MB, prefix=b"nochg ",
                            fill=b"z")
