@@ -61,6 +61,15 @@ bench_stop_service() {
   SERVICE_PID=
 }
 
+# The request targets of the service's last $1 requests, one a line (bench_start_service
+# with --log "$BENCH_WORK/requests.log").
+bench_last_targets() {
+  tail -n "$1" "$BENCH_WORK/requests.log" | python3 -c '
+import json, sys
+for line in sys.stdin:
+    print(json.loads(line)["target"])'
+}
+
 # How many requests the service has answered (control requests not counted).
 bench_request_count() {
   curl -s --noproxy '*' "http://127.0.0.1:$SERVICE_PORT/_control" |
