@@ -31,8 +31,10 @@ PAST_INTERVAL = 3600
 
 
 def namespace_command():
-    """A new mount namespace: plain for root (also root of a user namespace), else mapped."""
-    return ["unshare", "-m"] if os.geteuid() == 0 else ["unshare", "-rm"]
+    """A new mount namespace whose mounts never reach the caller's: plain for root (also root
+    of a user namespace), else with the user mapped to root."""
+    command = ["unshare", "-m"] if os.geteuid() == 0 else ["unshare", "-rm"]
+    return command + ["--propagation", "private"]
 
 
 def mount_namespaces_work():
@@ -45,8 +47,8 @@ def mount_namespaces_work():
 
 
 class FaultCase(PassCase):
-    """A pass case that can also run the program in a mount namespace, or under a clock moved
-    past the interval of a check file that is not in the folder itself."""
+    """A pass case that also runs the program its own way: another build of it, behind a
+    command (valgrind), or in a mount namespace set up for the fault."""
 
     def program_env(self, now=None):
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC",
