@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <cstddef>
+#include <string>
 
 namespace sys {
 
@@ -22,19 +23,37 @@ static_assert(sizeof(SECURITY_ATTRIBUTES) == sizeof(::SECURITY_ATTRIBUTES));
 static_assert(offsetof(SECURITY_ATTRIBUTES, lpSecurityDescriptor) ==
               offsetof(::SECURITY_ATTRIBUTES, lpSecurityDescriptor));
 
+namespace {
+
+// A protected access list with one entry: read, write and delete for the user the process runs
+// as, nothing inherited from the folder. Null when it cannot be built.
+void* OwnerOnlyDescriptor() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  alignas(8) unsigned char buffer[256];
+  DWORD size = 0;
+  BOOL known = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  ::CloseHandle(token);
+  if (!known) return nullptr;
+  wchar_t* sid = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+    return nullptr;
+  }
+  std::wstring sddl = std::wstring(L"D:P(A;;FRFWSD;;;") + sid + L")";
+  ::LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+}  // namespace
+
 SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
-  // A protected access list with one entry: all access for the file's owner, none inherited.
   // Built once and kept for the life of the process; without it a file gets the folder's.
-  static SECURITY_ATTRIBUTES ownerOnly = [] {
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, 0};
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)",
-                                                               SDDL_REVISION_1, &descriptor,
-                                                               nullptr)) {
-      attributes.lpSecurityDescriptor = descriptor;
-    }
-    return attributes;
-  }();
+  static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), OwnerOnlyDescriptor(), 0};
   return &ownerOnly;
 }
 

@@ -395,7 +395,13 @@ class UpdateRequest(PassCase):
         url = (f"{UPDATE_BASE}?hostname=demo.example.net&myip={SERVICE_IP}"
                "&user=demo&pass=demo-pass")
         self.assertEqual(self.read(REQUEST_LOG), url.encode("ascii"))
-        self.assertEqual((self.folder / REQUEST_LOG).stat().st_mode & 0o777, 0o600)
+        mode = (self.folder / REQUEST_LOG).stat().st_mode & 0o777
+        if os.environ.get("RALTO_UNDER_WINE"):
+            # Windows keeps the owner-only access list; Wine shows it as owner bits and the
+            # group's as the umask leaves them, never others'.
+            self.assertEqual(mode & 0o707, 0o600)
+        else:
+            self.assertEqual(mode, 0o600)
 
     def test_silent_runs_leave_the_request_log_alone(self):
         for earlier in (None, b"earlier run\r\n"):

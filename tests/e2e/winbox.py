@@ -1,8 +1,10 @@
 """Message boxes of a Windows program running under Wine on an X display.
 
-A box is found among the X windows of the program's process, its title read with xdotool and
-its text with box-text.exe (X knows only the title), and it is dismissed with Return. A box is
-rendered as the POSIX build writes it to standard error, so that one suite checks both builds.
+A box is found among the X windows of the program's process with xdotool; winbox.exe reads its
+caption and text (X knows only the title) and presses Return in it through the box's own
+message loop, since the display's one keyboard focus cannot serve programs that run side by
+side. A box is rendered as the POSIX build writes it to standard error, so that one suite
+checks both builds.
 """
 
 import subprocess
@@ -29,10 +31,14 @@ def render(title, text):
 class BoxReader:
     """The boxes of one process, each reported once, in the order they appear."""
 
-    def __init__(self, pid, env, box_text_exe):
+    def __init__(self, pid, env, winbox_exe):
         self.pid = pid
         self.env = env
-        self.box_text_exe = box_text_exe
+        self.winbox_exe = winbox_exe
+
+    def _winbox(self, command, xid):
+        return subprocess.run(["wine", self.winbox_exe, command, xid], env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
 
     def _xdotool(self, *args):
         result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
@@ -49,8 +55,7 @@ class BoxReader:
     def read(self, xid, attempts=40):
         """(title, text) of the box in X window xid, or None while it cannot be read yet."""
         for _ in range(attempts):
-            result = subprocess.run(["wine", self.box_text_exe, xid], env=self.env,
-                                    stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+            result = self._winbox("read", xid)
             if result.returncode == 0:
                 caption, _, text = result.stdout.decode("utf-8", "replace").partition("\n")
                 return caption, text
@@ -58,13 +63,10 @@ class BoxReader:
         return None
 
     def dismiss(self, xid):
-        subprocess.run(["xdotool", "windowfocus", "--sync", xid], env=self.env,
-                       capture_output=True, timeout=10)
-        subprocess.run(["xdotool", "key", "--clearmodifiers", "Return"], env=self.env,
-                       capture_output=True, timeout=10)
+        self._winbox("return", xid)
 
 
-def run(command, env, box_text_exe, *, cwd=None, timeout=60, poll=0.03, retry=0.5):
+def run(command, env, winbox_exe, *, cwd=None, timeout=60, poll=0.03, retry=0.5):
     """Runs command (wine and its arguments) until it ends, reading and dismissing each box.
     Returns (exit code, the boxes rendered, what Wine itself printed)."""
     # Wine's output goes to a file, not a pipe: the first program of a Wine session starts
@@ -72,7 +74,7 @@ def run(command, env, box_text_exe, *, cwd=None, timeout=60, poll=0.03, retry=0.
     log = tempfile.TemporaryFile()
     process = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                stdout=log, stderr=subprocess.STDOUT)
-    reader = BoxReader(process.pid, env, box_text_exe)
+    reader = BoxReader(process.pid, env, winbox_exe)
     boxes = []
     # A box that was just mapped may miss the first Return: it is pressed again until the
     # box is gone, while the box is reported once.

@@ -13,7 +13,8 @@ endforeach()
 
 set(RALTO_WINE_PROGRAMS
   "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update"
-  "RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall")
+  "RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall"
+  "RALTO_UNDER_WINE=set:1")
 foreach(group Arguments RateLimit IpAnswer UpdateAnswer FailedTransfers UpdateRequest)
   set_tests_properties(e2e_update_pass_${group} PROPERTIES
     ENVIRONMENT_MODIFICATION "${RALTO_WINE_PROGRAMS}" LABELS wine)

@@ -1,6 +1,7 @@
-// box-text.exe XID: prints the caption and the text of the message box shown in the X window
-// XID, as UTF-8 on two parts separated by a line feed; exit code 1 when no box is there.
-// The Wine harness reads boxes with it, because X knows a box's title but not its text.
+// winbox.exe read XID: prints the caption and the text of the message box shown in the X window
+// XID, as UTF-8, separated by a line feed. winbox.exe return XID: presses Return in that box.
+// Exit code 1 when no box is there. The Wine harness reads and dismisses boxes with it: X knows
+// a box's title but not its text, and keyboard focus is one per display.
 #include <windows.h>
 
 #include <cstdlib>
@@ -49,12 +50,22 @@ void WriteUtf8(const std::wstring& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) return 2;
-  Search search{reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(std::wcstoull(argv[1], nullptr, 0))),
+  if (argc != 3) return 2;
+  std::wstring command = argv[1];
+  Search search{reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(std::wcstoull(argv[2], nullptr, 0))),
                 nullptr};
   EnumWindows(MatchXWindow, reinterpret_cast<LPARAM>(&search));
   HWND text = search.found ? GetDlgItem(search.found, BoxTextId) : nullptr;
   if (!text) return 1;
-  WriteUtf8(TextOf(search.found) + L"\n" + TextOf(text));
-  return 0;
+  if (command == L"read") {
+    WriteUtf8(TextOf(search.found) + L"\n" + TextOf(text));
+    return 0;
+  }
+  if (command == L"return") {
+    // The box's own message loop takes the key as a user's: its default button is pressed.
+    PostMessageW(search.found, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(search.found, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001));
+    return 0;
+  }
+  return 2;
 }
