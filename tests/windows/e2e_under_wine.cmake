@@ -11,14 +11,19 @@ foreach(program ralto-update ralto-update-short-stall)
                      WORLD_EXECUTE)
 endforeach()
 
-set(RALTO_WINE_PROGRAMS
-  "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update"
-  "RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall"
-  "RALTO_UNDER_WINE=set:1")
-foreach(group Arguments RateLimit IpAnswer UpdateAnswer FailedTransfers UpdateRequest)
-  set_tests_properties(e2e_update_pass_${group} PROPERTIES
-    ENVIRONMENT_MODIFICATION "${RALTO_WINE_PROGRAMS}" LABELS wine)
+# The update pass's cases all run; of the fault groups only those that misbehave through the
+# service. The others inject their faults the POSIX way (mount namespaces for a read-only
+# folder and a full disk, pipes, kills of the program's process, arguments as raw bytes that
+# Wine turns into a command line of its own) or wait on libcurl's low-speed guard, which did
+# not end a pass under Wine. The service's own tests do not involve the exe.
+get_property(RALTO_E2E_TESTS DIRECTORY PROPERTY TESTS)
+foreach(test IN LISTS RALTO_E2E_TESTS)
+  if(test MATCHES "^e2e_update_pass_" OR test STREQUAL "e2e_faults_ServiceFaults")
+    set_tests_properties(${test} PROPERTIES
+      ENVIRONMENT_MODIFICATION
+        "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update;RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall;RALTO_UNDER_WINE=set:1"
+      LABELS wine)
+  else()
+    set_tests_properties(${test} PROPERTIES DISABLED TRUE)
+  endif()
 endforeach()
-
-# The service's own tests do not involve the exe; the Linux build runs them.
-set_tests_properties(e2e_service PROPERTIES DISABLED TRUE)
