@@ -1,8 +1,8 @@
 // Wall-clock time, file-time conversions, sleeping and the timer resolution on Windows.
 #include "platform/clock.h"
 
-#include <windows.h>
 #include <timeapi.h>
+#include <windows.h>
 
 #include <atomic>
 
@@ -16,7 +16,9 @@ std::atomic<UINT> timerPeriodRequests{0};
 static_assert(sizeof(SYSTEMTIME) == sizeof(::SYSTEMTIME));
 static_assert(sizeof(FILETIME) == sizeof(::FILETIME));
 
-void GetLocalTime(SYSTEMTIME* now) { ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(now)); }
+void GetLocalTime(SYSTEMTIME* now) {
+  ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(now));
+}
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   return ::FileTimeToLocalFileTime(reinterpret_cast<const ::FILETIME*>(utc),
@@ -28,7 +30,9 @@ BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
                                 reinterpret_cast<::SYSTEMTIME*>(fields));
 }
 
-void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+void Sleep(DWORD milliseconds) {
+  ::Sleep(milliseconds);
+}
 
 UINT timeBeginPeriod(UINT milliseconds) {
   UINT result = ::timeBeginPeriod(milliseconds);
@@ -36,6 +40,8 @@ UINT timeBeginPeriod(UINT milliseconds) {
   return result;
 }
 
-UINT TimerPeriodRequests() { return timerPeriodRequests.load(std::memory_order_relaxed); }
+UINT TimerPeriodRequests() {
+  return timerPeriodRequests.load(std::memory_order_relaxed);
+}
 
 }  // namespace sys

@@ -1,8 +1,8 @@
 // Files on Windows: the system's own handles, share modes, searches and copies.
 #include "platform/file_io.h"
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <string>
@@ -78,21 +78,27 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
   return ::SetFilePointer(file, distanceLow, distanceHigh, method);
 }
 
-BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
+BOOL CloseHandle(HANDLE object) {
+  return ::CloseHandle(object);
+}
 
 HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found) {
   return ::FindFirstFileW(reinterpret_cast<LPCWSTR>(pattern),
                           reinterpret_cast<::WIN32_FIND_DATAW*>(found));
 }
 
-BOOL FindClose(HANDLE search) { return ::FindClose(search); }
+BOOL FindClose(HANDLE search) {
+  return ::FindClose(search);
+}
 
 BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists) {
   return ::CopyFileW(reinterpret_cast<LPCWSTR>(source), reinterpret_cast<LPCWSTR>(destination),
                      failIfExists);
 }
 
-BOOL DeleteFileW(const char16_t* name) { return ::DeleteFileW(reinterpret_cast<LPCWSTR>(name)); }
+BOOL DeleteFileW(const char16_t* name) {
+  return ::DeleteFileW(reinterpret_cast<LPCWSTR>(name));
+}
 
 BOOL SetFileAttributesW(const char16_t* name, DWORD attributes) {
   return ::SetFileAttributesW(reinterpret_cast<LPCWSTR>(name), attributes);

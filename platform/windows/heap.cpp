@@ -17,8 +17,12 @@ void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
   return ::HeapReAlloc(heap, flags, block, bytes);
 }
 
-BOOL HeapFree(HANDLE heap, DWORD flags, void* block) { return ::HeapFree(heap, flags, block); }
+BOOL HeapFree(HANDLE heap, DWORD flags, void* block) {
+  return ::HeapFree(heap, flags, block);
+}
 
-BOOL HeapDestroy(HANDLE heap) { return ::HeapDestroy(heap); }
+BOOL HeapDestroy(HANDLE heap) {
+  return ::HeapDestroy(heap);
+}
 
 }  // namespace sys

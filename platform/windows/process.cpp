@@ -15,8 +15,8 @@ HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, vo
                     DWORD creationFlags, DWORD* threadId) {
   // On x64 there is one calling convention, so the start routine's type is the system's.
   return ::CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize,
-                        reinterpret_cast<LPTHREAD_START_ROUTINE>(start), parameter,
-                        creationFlags, threadId);
+                        reinterpret_cast<LPTHREAD_START_ROUTINE>(start), parameter, creationFlags,
+                        threadId);
 }
 
 void ExitProcess(UINT exitCode) {
@@ -24,8 +24,12 @@ void ExitProcess(UINT exitCode) {
   ::ExitProcess(exitCode);
 }
 
-DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+DWORD GetCurrentProcessId() {
+  return ::GetCurrentProcessId();
+}
 
-DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+DWORD GetCurrentThreadId() {
+  return ::GetCurrentThreadId();
+}
 
 }  // namespace sys

@@ -1,8 +1,8 @@
 // Winsock start-up and shutdown and the run-time loading of modules on Windows.
 #include "platform/sockets.h"
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 namespace sys {
 
@@ -13,9 +13,13 @@ int WSAStartup(WORD version, WSADATA* data) {
   return ::WSAStartup(version, reinterpret_cast<::WSADATA*>(data));
 }
 
-int WSACleanup() { return ::WSACleanup(); }
+int WSACleanup() {
+  return ::WSACleanup();
+}
 
-int closesocket(SOCKET s) { return ::closesocket(s); }
+int closesocket(SOCKET s) {
+  return ::closesocket(s);
+}
 
 HMODULE LoadLibraryW(const char16_t* name) {
   return reinterpret_cast<HMODULE>(::LoadLibraryW(reinterpret_cast<LPCWSTR>(name)));
@@ -25,6 +29,8 @@ FARPROC GetProcAddress(HMODULE module, const char* name) {
   return reinterpret_cast<FARPROC>(::GetProcAddress(reinterpret_cast<::HMODULE>(module), name));
 }
 
-BOOL FreeLibrary(HMODULE module) { return ::FreeLibrary(reinterpret_cast<::HMODULE>(module)); }
+BOOL FreeLibrary(HMODULE module) {
+  return ::FreeLibrary(reinterpret_cast<::HMODULE>(module));
+}
 
 }  // namespace sys

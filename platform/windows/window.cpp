@@ -1,16 +1,20 @@
 // Top-level windows, the message box and the user-interface libraries on Windows.
 #include "platform/window.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <windows.h>
 
 namespace sys {
 namespace {
 
-::HWND ToWindows(HWND window) { return reinterpret_cast<::HWND>(window); }
+::HWND ToWindows(HWND window) {
+  return reinterpret_cast<::HWND>(window);
+}
 
-HWND FromWindows(::HWND window) { return reinterpret_cast<HWND>(window); }
+HWND FromWindows(::HWND window) {
+  return reinterpret_cast<HWND>(window);
+}
 
 // The caller's callback and parameter, carried through the system's enumeration.
 struct Enumeration {
@@ -38,19 +42,29 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter) {
   return ::EnumWindows(EnumerateOne, reinterpret_cast<::LPARAM>(&walk));
 }
 
-HWND GetForegroundWindow() { return FromWindows(::GetForegroundWindow()); }
+HWND GetForegroundWindow() {
+  return FromWindows(::GetForegroundWindow());
+}
 
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId) {
   return ::GetWindowThreadProcessId(ToWindows(window), processId);
 }
 
-BOOL IsWindowVisible(HWND window) { return ::IsWindowVisible(ToWindows(window)); }
+BOOL IsWindowVisible(HWND window) {
+  return ::IsWindowVisible(ToWindows(window));
+}
 
-BOOL IsWindowEnabled(HWND window) { return ::IsWindowEnabled(ToWindows(window)); }
+BOOL IsWindowEnabled(HWND window) {
+  return ::IsWindowEnabled(ToWindows(window));
+}
 
-BOOL EnableWindow(HWND window, BOOL enable) { return ::EnableWindow(ToWindows(window), enable); }
+BOOL EnableWindow(HWND window, BOOL enable) {
+  return ::EnableWindow(ToWindows(window), enable);
+}
 
-LONG GetWindowLongW(HWND window, int index) { return ::GetWindowLongW(ToWindows(window), index); }
+LONG GetWindowLongW(HWND window, int index) {
+  return ::GetWindowLongW(ToWindows(window), index);
+}
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   return ::SetWindowPos(ToWindows(window), ToWindows(insertAfter), x, y, cx, cy, flags);
@@ -60,6 +74,8 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls) {
   return ::InitCommonControlsEx(reinterpret_cast<const ::INITCOMMONCONTROLSEX*>(controls));
 }
 
-HRESULT CoInitialize(void* reserved) { return ::CoInitialize(reserved); }
+HRESULT CoInitialize(void* reserved) {
+  return ::CoInitialize(reserved);
+}
 
 }  // namespace sys

@@ -2,9 +2,9 @@
 // libcurl's header brings in <windows.h>, whose macros (FALSE, GENERIC_READ, MB_OK, ...) would
 // rewrite the names in namespace sys wherever they are used; they are dropped here.
 #pragma once
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #undef FALSE
 #undef TRUE
