@@ -1,8 +1,9 @@
 // Wall-clock time, file-time conversions, sleeping and the timer resolution on Windows.
 #include "platform/clock.h"
 
-#include <timeapi.h>
 #include <windows.h>
+
+#include <timeapi.h>
 
 #include <atomic>
 

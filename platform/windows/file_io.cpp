@@ -1,8 +1,9 @@
 // Files on Windows: the system's own handles, share modes, searches and copies.
 #include "platform/file_io.h"
 
-#include <sddl.h>
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstddef>
 #include <string>

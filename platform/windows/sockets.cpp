@@ -1,8 +1,9 @@
 // Winsock start-up and shutdown and the run-time loading of modules on Windows.
 #include "platform/sockets.h"
 
-#include <windows.h>
 #include <winsock2.h>
+
+#include <windows.h>
 
 namespace sys {
 

@@ -1,9 +1,10 @@
 // Top-level windows, the message box and the user-interface libraries on Windows.
 #include "platform/window.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 namespace sys {
 namespace {

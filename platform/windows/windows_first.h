@@ -2,8 +2,10 @@
 // libcurl's header brings in <windows.h>, whose macros (FALSE, GENERIC_READ, MB_OK, ...) would
 // rewrite the names in namespace sys wherever they are used; they are dropped here.
 #pragma once
-#include <windows.h>
+// Winsock before the rest of Windows, as libcurl includes them.
 #include <winsock2.h>
+
+#include <windows.h>
 #include <ws2tcpip.h>
 
 #undef FALSE
