@@ -20,8 +20,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Everything static, so that an exe needs nothing but Windows' own DLLs.
+# Everything static, so that an exe needs nothing but Windows' own DLLs; a release exe ships
+# without symbols.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 find_program(RALTO_WINE NAMES wine wine64)
 if(RALTO_WINE)
