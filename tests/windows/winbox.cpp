@@ -27,13 +27,17 @@ BOOL CALLBACK MatchXWindow(HWND window, LPARAM parameter) {
 }
 
 std::wstring TextOf(HWND window) {
-  wchar_t buffer[8192];
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, sizeof buffer / sizeof buffer[0],
-                           reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, &length)) {
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) {
     return {};
   }
-  return std::wstring(buffer, length);
+  std::wstring text(length + 1, L'\0');
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 10000, &length)) {
+    return {};
+  }
+  text.resize(length);
+  return text;
 }
 
 void WriteUtf8(const std::wstring& text) {
