@@ -11,7 +11,7 @@ namespace ralto {
 using StringValue = char16_t*;
 
 struct TempStringArea {
-  char* base;         // the block; moves on growth
+  char* base;             // the block; moves on growth
   std::int32_t position;  // byte offset of the end of the text written so far; always even
   std::int32_t capacity;  // bytes against which growth is tested
 };
