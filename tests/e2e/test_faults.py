@@ -50,16 +50,6 @@ class FaultCase(PassCase):
     """A pass case that also runs the program its own way: another build of it, behind a
     command (valgrind), or in a mount namespace set up for the fault."""
 
-    def program_env(self, now=None):
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC",
-               "LANG": "C.UTF-8", **self.service.proxy_env()}
-        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
-            if name in os.environ:
-                env[name] = os.environ[name]
-        if now is not None:
-            env.update(faketime_env(now))
-        return env
-
     def run_program(self, args, *, binary=BINARY, now=None, prefix=()):
         """Runs one pass in the case's folder, binary behind the command prefix (if any);
         returns the boxes it showed."""

@@ -95,19 +95,24 @@ class PassCase(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.folder, True)
         self.mark = self.service.mark()
 
-    def run_pass(self, *args, age=None, now=None):
-        """Runs the program once; returns its boxes. age: seconds since the check file's
-        birth that the clock shows; now: the clock's start as UTC seconds."""
+    def program_env(self, now=None):
+        """The program's whole environment: the proxy at the service, a fixed zone, the
+        sanitizers' options, and the clock started at now (UTC seconds) when given."""
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC",
                "LANG": "C.UTF-8", **self.service.proxy_env()}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
-        if age is not None:
-            now = birth_time(self.folder / CHECK_FILE) + age
         if now is not None:
             env.update(faketime_env(now))
-        result = subprocess.run([BINARY, *args], cwd=self.folder, env=env,
+        return env
+
+    def run_pass(self, *args, age=None, now=None):
+        """Runs the program once; returns its boxes. age: seconds since the check file's
+        birth that the clock shows; now: the clock's start as UTC seconds."""
+        if age is not None:
+            now = birth_time(self.folder / CHECK_FILE) + age
+        result = subprocess.run([BINARY, *args], cwd=self.folder, env=self.program_env(now),
                                 capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
         return result.stderr.decode("utf-8")
