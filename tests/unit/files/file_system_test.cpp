@@ -1,9 +1,7 @@
 // File dates by kind, pattern and zone; copies over existing files; deletion and read-only.
 #include "runtime/files/file_system.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
+#include <utime.h>
 
 #include "runtime/files/date.h"
 #include "tests/unit/files/files_fixture.h"
@@ -16,21 +14,9 @@ using FileSystemTest = FilesTest;
 constexpr time_t Accessed = 981173106;   // 2001-02-03 04:05:06 UTC
 constexpr time_t Modified = 1289567655;  // 2010-11-12 13:14:15 UTC
 
-long ZoneOffsetNow() {
-  time_t now = time(nullptr);
-  struct tm local;
-  localtime_r(&now, &local);
-  return local.tm_gmtoff;
-}
-
-void SetTimes(const std::string& path, time_t accessed, time_t modified) {
-  struct timespec times[2] = {{accessed, 0}, {modified, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-ino_t InodeOf(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+void SetTimes(const std::filesystem::path& path, time_t accessed, time_t modified) {
+  struct utimbuf times = {accessed, modified};
+  ASSERT_EQ(utime(path.string().c_str(), &times), 0);
 }
 
 TEST_F(FileSystemTest, TimestampKindsInLocalTimeWithTheOffsetInForceNow) {
@@ -40,20 +26,21 @@ TEST_F(FileSystemTest, TimestampKindsInLocalTimeWithTheOffsetInForceNow) {
     ScopedZone scoped(zone);
     // The offset of today is applied to both stamps, whatever it was on those days.
     long offset = ZoneOffsetNow();
-    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 1), Accessed + offset) << zone;
-    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 2), Modified + offset) << zone;
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 1), Accessed + offset) << ZoneName(zone);
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 2), Modified + offset) << ZoneName(zone);
     DateValue now = CurrentDate();
     for (std::int32_t kind : {0, 3, -1}) {
       // The creation time is the file's birth a moment ago, not either stamp set since.
       DateValue created = FileTimestamp(Name("stamp").c_str(), kind);
-      EXPECT_LE(created, now) << zone;
-      EXPECT_GE(created, now - 60) << zone;
+      EXPECT_LE(created, now) << ZoneName(zone);
+      EXPECT_GE(created, now - 60) << ZoneName(zone);
     }
   }
 }
 
 TEST_F(FileSystemTest, TimestampOfAPatternIsTheFirstMatch) {
-  ScopedZone utc("UTC");
+  ScopedZone utc(utcZone);
+  if (ZoneOffsetNow() != 0) GTEST_SKIP() << "the stamps are compared as UTC's";
   for (const char* name : {"stamp_a.txt", "stamp_b.txt", "stamp_c.log", "other.txt"}) {
     WriteBytes(name, name);
   }
@@ -69,7 +56,8 @@ TEST_F(FileSystemTest, TimestampOfAPatternIsTheFirstMatch) {
 }
 
 TEST_F(FileSystemTest, TimestampFailuresAndDatesOutOfRange) {
-  ScopedZone utc("UTC");
+  ScopedZone utc(utcZone);
+  if (ZoneOffsetNow() != 0) GTEST_SKIP() << "the range's ends are UTC's";
   EXPECT_EQ(FileTimestamp(nullptr, 0), 0);
   EXPECT_EQ(FileTimestamp(u"", 0), 0);
   EXPECT_EQ(FileTimestamp(Name("missing").c_str(), 0), 0);
@@ -86,12 +74,16 @@ TEST_F(FileSystemTest, TimestampFailuresAndDatesOutOfRange) {
 TEST_F(FileSystemTest, CopyReplacesTheDestinationWithANewFile) {
   WriteBytes("source", "new address\n");
   WriteBytes("target", "an old and longer content\n");
-  ino_t before = InodeOf(PathOf("target"));
+  // A second name for the old file, to tell it from the new one.
+  std::filesystem::create_hard_link(PathOf("target"), PathOf("before"));
   EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("target").c_str()), 0);
   EXPECT_EQ(ReadBytes("target"), "new address\n");
   EXPECT_EQ(ReadBytes("source"), "new address\n");
-  // A new file, so its creation date is the time of the copy.
-  EXPECT_NE(InodeOf(PathOf("target")), before);
+#ifndef _WIN32
+  // A new file, so its creation date is the time of the copy; Windows writes into the old one.
+  EXPECT_FALSE(std::filesystem::equivalent(PathOf("target"), PathOf("before")));
+  EXPECT_EQ(ReadBytes("before"), "an old and longer content\n");
+#endif
   EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("fresh").c_str()), 0);
   EXPECT_EQ(ReadBytes("fresh"), "new address\n");
 }
@@ -114,7 +106,7 @@ TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
 
 TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
   WriteBytes("locked", "x");
-  chmod(PathOf("locked").c_str(), 0444);
+  MakeReadOnly("locked");
   EXPECT_EQ(RemoveFile(Name("locked").c_str()), 0);
   EXPECT_EQ(RemoveFile(Name("locked").c_str(), 0), 0);
   EXPECT_TRUE(std::filesystem::exists(folder / "locked"));

@@ -1,9 +1,5 @@
 // Sequential files on real files: line ends in three encodings and every buffer size, long
 // lines, ill-formed text, writing through the buffer, reopening and closing.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
@@ -196,14 +192,18 @@ TEST_F(SequentialFileTest, WritesExactlyTheTextsBytes) {
   EXPECT_EQ(ReadBytes("out16"), std::string("a\0\xC4\0", 4));
 
   ASSERT_NE(OpenFileWithFlags(0, Name("outansi").c_str(), 3, AnsiFlags | 0x80000), 0);
-  EXPECT_EQ(WriteText(0, u"Ä€ą"), 3);  // unbuffered: straight to the file
+  // Unbuffered: straight to the file. Windows writes a near match where it knows one (a for
+  // ą); for 中 there is none.
+  EXPECT_EQ(WriteText(0, u"Ä€中"), 3);
+  EXPECT_EQ(BytesOnDisk("outansi"), 3);
+  CloseFileSlot(0);
   EXPECT_EQ(ReadBytes("outansi"), "\xC4\x80?");
 }
 
 TEST_F(SequentialFileTest, CreateEmptiesAnExistingFileAndReadOnlyOpensNeverWrite) {
   WriteBytes("old", "old content");
   ASSERT_NE(CreateFileForWrite(0, Name("old").c_str()), 0);
-  EXPECT_EQ(ReadBytes("old"), "");
+  EXPECT_EQ(BytesOnDisk("old"), 0);
   CloseFileSlot(0);
 
   WriteBytes("keep", "keep me");
@@ -220,7 +220,7 @@ TEST_F(SequentialFileTest, CreateEmptiesAnExistingFileAndReadOnlyOpensNeverWrite
 
 TEST_F(SequentialFileTest, ReadOnlyAttributeRefusesCreate) {
   WriteBytes("locked", "locked");
-  chmod(PathOf("locked").c_str(), 0444);
+  MakeReadOnly("locked");
   EXPECT_EQ(CreateFileForWrite(0, Name("locked").c_str()), 0);
   EXPECT_EQ(ReadBytes("locked"), "locked");
   EXPECT_EQ(FindOpenFile(0), nullptr);
@@ -233,15 +233,17 @@ TEST_F(SequentialFileTest, BufferIsNeverLeftExactlyFull) {
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(WriteText(0, u"abcd"), 4);
   EXPECT_EQ(file->bufferCount, 4);
-  EXPECT_EQ(ReadBytes("buffered"), "");
+  EXPECT_EQ(BytesOnDisk("buffered"), 0);
   EXPECT_EQ(WriteText(0, u"efg"), 3);  // 1 byte of room left
-  EXPECT_EQ(ReadBytes("buffered"), "");
+  EXPECT_EQ(BytesOnDisk("buffered"), 0);
   EXPECT_EQ(WriteText(0, u"h"), 1);  // would fill it: the 7 pending bytes go first
-  EXPECT_EQ(ReadBytes("buffered"), "abcdefg");
+  EXPECT_EQ(BytesOnDisk("buffered"), 7);
   EXPECT_EQ(file->bufferCount, 7);
   EXPECT_EQ(WriteText(0, u"12345678"), 8);  // as large as the buffer: straight through
-  EXPECT_EQ(ReadBytes("buffered"), "abcdefgh12345678");
+  EXPECT_EQ(BytesOnDisk("buffered"), 16);
   EXPECT_EQ(file->bufferCount, 8);
+  CloseFileSlot(0);
+  EXPECT_EQ(ReadBytes("buffered"), "abcdefgh12345678");
 }
 
 TEST_F(SequentialFileTest, WriteAfterPartialReadLandsBehindTheLastConsumedByte) {
@@ -314,7 +316,7 @@ TEST_F(SequentialFileTest, FailedOpensGiveZeroAndChangeNothing) {
 TEST_F(SequentialFileTest, ReopeningANumberClosesAndFlushesTheFirstFile) {
   ASSERT_NE(CreateFileForWrite(0, Name("first").c_str()), 0);
   EXPECT_EQ(WriteText(0, u"pending"), 7);
-  EXPECT_EQ(ReadBytes("first"), "");
+  EXPECT_EQ(BytesOnDisk("first"), 0);
   WriteBytes("second", "second line");
   ASSERT_NE(OpenFileForRead(0, Name("second").c_str()), 0);
   EXPECT_EQ(ReadBytes("first"), "pending");
@@ -355,13 +357,15 @@ TEST_F(SequentialFileTest, CloseAllClosesNumberedAndDynamicFiles) {
   CloseFileSlot(-1);
 }
 
+#ifndef _WIN32
+// A file open for reading is shared with no writer on Windows: it cannot change meanwhile.
 TEST_F(SequentialFileTest, AFileThatShrinksOrGrowsWhileReadIsReadSafely) {
   std::string lines;
   for (int i = 0; i < 2000; ++i) lines += "line " + std::to_string(i) + "\n";
   WriteBytes("moving", lines);
   ASSERT_NE(OpenFileForRead(0, Name("moving").c_str()), 0);
   EXPECT_EQ(Line(0), u"line 0");
-  ASSERT_EQ(truncate(PathOf("moving").c_str(), 0), 0);
+  std::filesystem::resize_file(PathOf("moving"), 0);
   int read = 0;
   while (!Line(0).empty()) ++read;  // the read-ahead still comes, then nothing
   EXPECT_LT(read, 2000);
@@ -371,6 +375,7 @@ TEST_F(SequentialFileTest, AFileThatShrinksOrGrowsWhileReadIsReadSafely) {
   std::u16string after = Line(0);
   EXPECT_LE(after.size(), 9000u);
 }
+#endif
 
 }  // namespace
 }  // namespace ralto

@@ -25,6 +25,7 @@
 #include "runtime/net/download_job.h"
 #include "runtime/net/network.h"
 #include "runtime/strings/heaps.h"
+#include "tests/unit/temp_folder.h"
 
 namespace ralto {
 namespace {
@@ -91,9 +92,8 @@ class DownloadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(service->port(), 0) << "the local service did not start";
     ASSERT_NE(service->Control("clear=1"), "");
-    char pattern[] = "/tmp/ralto-net-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder = pattern;
+    folder = MakeTempFolder("ralto-net-");
+    ASSERT_FALSE(folder.empty());
     target = folder / "body.txt";
   }
   void TearDown() override { fs::remove_all(folder); }
