@@ -1,12 +1,8 @@
-// The local dyndns2 test service as a child process, and its control requests over libcurl.
+// The local dyndns2 test service's control requests over libcurl.
 #include "local_service.h"
 
 #include <curl/curl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace ralto {
@@ -18,41 +14,6 @@ std::size_t AppendToString(char* data, std::size_t size, std::size_t count, void
 }
 
 }  // namespace
-
-LocalService::LocalService() {
-  int out[2];
-  if (pipe(out) != 0) return;
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    execlp("python3", "python3", RALTO_SOURCE_DIR "/tools/dyndns-service", "--port", "0",
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  if (pid_ > 0) {
-    // The first line is the port, printed before anything is served.
-    FILE* stream = fdopen(out[0], "r");
-    char line[32] = {};
-    if (stream && std::fgets(line, sizeof line, stream)) port_ = std::atoi(line);
-    if (stream) {
-      std::fclose(stream);
-    } else {
-      close(out[0]);
-    }
-  } else {
-    close(out[0]);
-  }
-}
-
-LocalService::~LocalService() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status;
-  waitpid(pid_, &status, 0);
-}
 
 std::string LocalService::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;

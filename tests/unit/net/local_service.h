@@ -1,5 +1,5 @@
-// The local dyndns2 test service as a child process on a loopback port, and its control
-// requests, for the download tests.
+// The local dyndns2 test service on a loopback port, and its control requests, for the
+// download tests: a child process of the test on Linux, started by the test run under Wine.
 #pragma once
 #include <string>
 
@@ -9,9 +9,10 @@ namespace ralto {
 
 class LocalService {
  public:
-  // Starts the service and reads its port; port() is 0 when it did not start.
+  // Starts the service (or finds the one the test run started) and reads its port; port() is
+  // 0 when there is none.
   LocalService();
-  // Ends the service and waits for it.
+  // Ends a service it started and waits for it.
   ~LocalService();
   LocalService(const LocalService&) = delete;
   LocalService& operator=(const LocalService&) = delete;
