@@ -2,13 +2,15 @@
 // the resolver module of the platform layer.
 #include "runtime/net/network.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#endif
 
 #include "platform/heap.h"
 #include "platform/sockets.h"
@@ -17,17 +19,40 @@
 namespace ralto {
 namespace {
 
-bool IsOpen(int fd) {
-  return fcntl(fd, F_GETFD) != -1 || errno != EBADF;
+using NativeSocket = decltype(socket(AF_INET, SOCK_STREAM, 0));
+
+bool IsOpen(NativeSocket s) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  return getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length) == 0;
 }
 
+// Two connected loopback sockets: a socket pair that Windows can make too.
 struct SocketPair {
-  int fds[2] = {-1, -1};
-  SocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0); }
+  NativeSocket fds[2];
+  SocketPair() {
+    // Windows makes no socket before the start-up; the destructor balances it.
+    sys::WSADATA data;
+    EXPECT_EQ(sys::WSAStartup(0x0202, &data), 0);
+    NativeSocket listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(listener, 1), 0);
+    EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    fds[0] = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(fds[0], reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    fds[1] = accept(listener, nullptr, nullptr);
+    sys::closesocket(static_cast<sys::SOCKET>(listener));
+    EXPECT_TRUE(IsOpen(fds[0]) && IsOpen(fds[1]));
+  }
   ~SocketPair() {
-    for (int fd : fds) {
-      if (IsOpen(fd)) close(fd);
+    for (NativeSocket fd : fds) {
+      if (IsOpen(fd)) sys::closesocket(static_cast<sys::SOCKET>(fd));
     }
+    sys::WSACleanup();
   }
 };
 
@@ -36,12 +61,12 @@ class NetworkTest : public ::testing::Test {
   static void SetUpTestSuite() { generalHeap = sys::HeapCreate(0, 4096, 0); }
 
   // A connection under number (or a dynamic one for -1) owning socket, with clients.
-  static Connection* AddConnection(ObjectId number, int socket, std::uint16_t kind,
-                                   std::initializer_list<int> clients) {
+  static Connection* AddConnection(ObjectId number, NativeSocket socket, std::uint16_t kind,
+                                   std::initializer_list<NativeSocket> clients) {
     auto* connection = static_cast<Connection*>(ObtainObject(ConnectionTable, number));
     connection->socket = static_cast<std::uint32_t>(socket);
     connection->kind = kind;
-    for (int client : clients) {
+    for (NativeSocket client : clients) {
       auto* entry = static_cast<ConnectionClient*>(
           ListInsert(&connection->clients, ListLinksSize + sizeof(ConnectionClient)));
       entry->socket = static_cast<std::uint32_t>(client);
@@ -85,7 +110,9 @@ TEST_F(NetworkTest, ReleasingAllClosesEveryConnection) {
   AddConnection(-1, b.fds[0], 1, {c.fds[0], c.fds[1]});
   AddConnection(-1, a.fds[1], 0, {});
   ReleaseConnection(-1);
-  for (int fd : {a.fds[0], a.fds[1], b.fds[0], c.fds[0], c.fds[1]}) EXPECT_FALSE(IsOpen(fd)) << fd;
+  for (NativeSocket fd : {a.fds[0], a.fds[1], b.fds[0], c.fds[0], c.fds[1]}) {
+    EXPECT_FALSE(IsOpen(fd)) << fd;
+  }
   EXPECT_TRUE(IsOpen(b.fds[1]));
   EXPECT_EQ(ConnectionTable->listHead, nullptr);
 }
@@ -101,6 +128,8 @@ TEST_F(NetworkTest, StopWithAnEmptyTableClosesNothingAndMayBeRepeated) {
   EXPECT_EQ(StartNetwork(), 1);
 }
 
+#ifndef _WIN32
+// The stand-in's module: Windows loads whatever socket library it is asked for.
 TEST(ResolverModuleTest, OnlyTheSocketModuleLoads) {
   for (const char16_t* name : {u"ws2_32.dll", u"WS2_32.DLL", u"Ws2_32.dll"}) {
     sys::HMODULE module = sys::LoadLibraryW(name);
@@ -118,17 +147,16 @@ TEST(ResolverModuleTest, OnlyTheSocketModuleLoads) {
   EXPECT_EQ(sys::LoadLibraryW(nullptr), nullptr);
   EXPECT_EQ(sys::FreeLibrary(nullptr), sys::FALSE);
 }
+#endif
 
 TEST(SocketStartTest, StartCleanupAndClose) {
   sys::WSADATA data;
   EXPECT_EQ(sys::WSAStartup(0x0101, &data), 0);
   EXPECT_EQ(sys::WSACleanup(), 0);
-  int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  EXPECT_EQ(sys::closesocket(static_cast<sys::SOCKET>(fds[0])), 0);
-  EXPECT_FALSE(IsOpen(fds[0]));
-  EXPECT_EQ(sys::closesocket(static_cast<sys::SOCKET>(fds[0])), -1);
-  close(fds[1]);
+  SocketPair pair;
+  EXPECT_EQ(sys::closesocket(static_cast<sys::SOCKET>(pair.fds[0])), 0);
+  EXPECT_FALSE(IsOpen(pair.fds[0]));
+  EXPECT_EQ(sys::closesocket(static_cast<sys::SOCKET>(pair.fds[0])), -1);
 }
 
 }  // namespace
