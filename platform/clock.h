@@ -11,7 +11,5 @@ BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);
 void Sleep(DWORD milliseconds);
 // Raises the timer resolution; 0 (TIMERR_NOERROR) on success.
 UINT timeBeginPeriod(UINT milliseconds);
-// How often timeBeginPeriod has been called in this process; lets tests see it raised once.
-UINT TimerPeriodRequests();
 
 }  // namespace sys

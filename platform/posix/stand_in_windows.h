@@ -31,6 +31,7 @@ HWND AddStandInWindow(const StandInWindow& window);
 void SetStandInForeground(HWND window);
 // The window's current state; null for a handle that is not in the table.
 const StandInWindow* FindStandInWindow(HWND window);
+// The calls made so far; the tests' platform library only (RALTO_TEST_HOOKS).
 const std::vector<StandInCall>& StandInCalls();
 // Removes every window, the foreground and the call log.
 void ClearStandInWindows();

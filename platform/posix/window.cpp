@@ -19,7 +19,9 @@ namespace sys {
 namespace {
 
 std::vector<StandInWindow> windows;
+#ifdef RALTO_TEST_HOOKS
 std::vector<StandInCall> calls;
+#endif
 HWND foreground = nullptr;
 
 // Handles are 1-based positions in the table, so that null is never a window.
@@ -33,12 +35,15 @@ StandInWindow* Find(HWND window) {
   return &windows[static_cast<std::size_t>(position) - 1];
 }
 
-void Log(const StandInCall& call) {
-  // The log only serves tests; running out of memory for it must not change a result.
+// The log serves tests only: the program's platform keeps none.
+void Log([[maybe_unused]] const StandInCall& call) {
+#ifdef RALTO_TEST_HOOKS
+  // Running out of memory for it must not change a result.
   try {
     calls.push_back(call);
   } catch (const std::bad_alloc&) {
   }
+#endif
 }
 
 // C0, DEL and C1: anything a terminal may take as part of a command.
@@ -194,13 +199,17 @@ const StandInWindow* FindStandInWindow(HWND window) {
   return Find(window);
 }
 
+#ifdef RALTO_TEST_HOOKS
 const std::vector<StandInCall>& StandInCalls() {
   return calls;
 }
+#endif
 
 void ClearStandInWindows() {
   windows.clear();
+#ifdef RALTO_TEST_HOOKS
   calls.clear();
+#endif
   foreground = nullptr;
 }
 

@@ -1,5 +1,6 @@
 // Wall-clock time, file-time conversions, sleeping and the timer resolution on Windows.
 #include "platform/clock.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -10,7 +11,9 @@
 namespace sys {
 namespace {
 
+#ifdef RALTO_TEST_HOOKS
 std::atomic<UINT> timerPeriodRequests{0};
+#endif
 
 }  // namespace
 
@@ -37,12 +40,16 @@ void Sleep(DWORD milliseconds) {
 
 UINT timeBeginPeriod(UINT milliseconds) {
   UINT result = ::timeBeginPeriod(milliseconds);
+#ifdef RALTO_TEST_HOOKS
   if (result == TIMERR_NOERROR) timerPeriodRequests.fetch_add(1, std::memory_order_relaxed);
+#endif
   return result;
 }
 
+#ifdef RALTO_TEST_HOOKS
 UINT TimerPeriodRequests() {
   return timerPeriodRequests.load(std::memory_order_relaxed);
 }
+#endif
 
 }  // namespace sys

@@ -15,8 +15,9 @@
 #include "runtime/strings/string_ops.h"
 #include "runtime/strings/text_convert.h"
 
+// The time bounds come from the program recipe (cmake/ralto_program.cmake).
 #ifndef RALTO_STALL_SECONDS
-#define RALTO_STALL_SECONDS 120
+#error "build the download through ralto_download(), which sets its time bounds"
 #endif
 
 namespace ralto {
@@ -29,7 +30,7 @@ constexpr std::size_t DownloadStackSize = 8192;
 
 // A server that accepts and then sends nothing would otherwise hold the run, and every
 // scheduled run after it, for ever.
-long stallSeconds = RALTO_STALL_SECONDS;
+constexpr long StallSeconds = RALTO_STALL_SECONDS;
 
 // A malloc'd copy of the text; null when memory is exhausted.
 char16_t* DuplicateText(const char16_t* text) {
@@ -41,10 +42,6 @@ char16_t* DuplicateText(const char16_t* text) {
 }
 
 }  // namespace
-
-void SetStallSeconds(long seconds) {
-  stallSeconds = seconds;
-}
 
 std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* userData) {
   auto* job = static_cast<DownloadJob*>(userData);
@@ -71,7 +68,7 @@ std::int32_t RunDownload(DownloadJob* job) {
       if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
       curl_easy_setopt(curl, CURLOPT_URL, url);
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);

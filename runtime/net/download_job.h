@@ -35,8 +35,4 @@ sys::DWORD DownloadThreadMain(void* job);
 // Frees the two copies (when present) and the record. The job must not be running.
 void ReleaseDownloadJob(DownloadJob* job);
 
-// A transfer that receives no byte for this many seconds fails; 0 turns the guard off.
-// Tests shorten it; set it only while no download runs.
-void SetStallSeconds(long seconds);
-
 }  // namespace ralto

@@ -2,8 +2,6 @@
 # Wine. Each program is reached through a shim that runs it with tests/windows/wine-run, which
 # turns its boxes into the POSIX build's standard-error form; run-suite writes the shims' env.
 set(RALTO_WINE_ENV ${CMAKE_BINARY_DIR}/wine/env)
-# The same entry as the shipped exe.
-target_link_options(ralto-update-short-stall PRIVATE -municode -mwindows)
 foreach(program ralto-update ralto-update-short-stall)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine/${program}
     CONTENT "#!/bin/sh\nexec python3 ${PROJECT_SOURCE_DIR}/tests/windows/wine-run ${RALTO_WINE_ENV} $<TARGET_FILE:${program}> \"$@\"\n"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/clock.h"
+#include "platform/test_hooks.h"
 #include "tests/unit/files/files_fixture.h"
 
 namespace ralto {

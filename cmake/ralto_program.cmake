@@ -1,0 +1,56 @@
+# The one recipe for a copy of the program, and for the download it is built with.
+cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH RALTO_ROOT)
+
+# ralto_download(<target> [STALL_SECONDS s])
+# Compiles the download of a URL to a file into <target>, with these time bounds:
+#   STALL_SECONDS  a transfer that receives less than a byte a second for this long fails (120)
+function(ralto_download target)
+  cmake_parse_arguments(ARG "" "STALL_SECONDS" "" ${ARGN})
+  if(NOT DEFINED ARG_STALL_SECONDS)
+    set(ARG_STALL_SECONDS 120)
+  endif()
+  target_sources(${target} PRIVATE ${RALTO_ROOT}/runtime/net/download.cpp)
+  target_compile_definitions(${target} PRIVATE RALTO_STALL_SECONDS=${ARG_STALL_SECONDS})
+  target_link_libraries(${target} PRIVATE ralto_net)
+endfunction()
+
+# ralto_program(<target> [STALL_SECONDS s] [IP_QUERY_URL url] [UPDATE_BASE base])
+# Makes one copy of the program in the build folder's top, named <target>: the updater and the
+# download compiled for it with its knobs, the rest of the runtime and the program's platform
+# (no test hooks) linked in, with the settings every copy shares. The endpoints default to
+# the cache variables RALTO_IP_QUERY_URL and RALTO_UPDATE_BASE, the time bounds to the
+# shipped ones.
+function(ralto_program target)
+  cmake_parse_arguments(ARG "" "STALL_SECONDS;IP_QUERY_URL;UPDATE_BASE" "" ${ARGN})
+  if(NOT DEFINED ARG_IP_QUERY_URL)
+    set(ARG_IP_QUERY_URL ${RALTO_IP_QUERY_URL})
+  endif()
+  if(NOT DEFINED ARG_UPDATE_BASE)
+    set(ARG_UPDATE_BASE ${RALTO_UPDATE_BASE})
+  endif()
+  set(updater ${RALTO_ROOT}/updater)
+  add_executable(${target}
+    ${updater}/main.cpp
+    ${updater}/updater_state.cpp
+    ${updater}/update_pass.cpp
+    ${updater}/update_url.cpp
+  )
+  set(knobs)
+  if(DEFINED ARG_STALL_SECONDS)
+    set(knobs STALL_SECONDS ${ARG_STALL_SECONDS})
+  endif()
+  ralto_download(${target} ${knobs})
+  target_compile_definitions(${target} PRIVATE
+    "RALTO_IP_QUERY_URL=u\"${ARG_IP_QUERY_URL}\""
+    "RALTO_UPDATE_BASE=u\"${ARG_UPDATE_BASE}\""
+  )
+  target_link_libraries(${target} PRIVATE ralto_files ralto_net ralto_ui)
+  if(WIN32)
+    target_link_options(${target} PRIVATE -municode -mwindows)
+  else()
+    # A one-pass program starts on every scheduled tick: linking the C++ runtime in spares the
+    # dynamic linker resolving libstdc++ each time.
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()

@@ -1,0 +1,11 @@
+// What the platform lets a test watch. Compiled only into the tests' platform library
+// (RALTO_TEST_HOOKS); the program has none of it, so a program that calls one does not link.
+#pragma once
+#include "platform/types.h"
+
+namespace sys {
+
+// How often timeBeginPeriod has raised the timer resolution in this process.
+UINT TimerPeriodRequests();
+
+}  // namespace sys
