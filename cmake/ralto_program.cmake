@@ -11,7 +11,7 @@ function(ralto_download target)
   endif()
   target_sources(${target} PRIVATE ${RALTO_ROOT}/runtime/net/download.cpp)
   target_compile_definitions(${target} PRIVATE RALTO_STALL_SECONDS=${ARG_STALL_SECONDS})
-  target_link_libraries(${target} PRIVATE ralto_net)
+  target_link_libraries(${target} PRIVATE ralto_net ralto_files)
 endfunction()
 
 # ralto_program(<target> [STALL_SECONDS s] [IP_QUERY_URL url] [UPDATE_BASE base])

@@ -17,6 +17,10 @@ inline constexpr DWORD TRUNCATE_EXISTING = 5;
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
@@ -46,7 +50,9 @@ struct WIN32_FIND_DATAW {
 SECURITY_ATTRIBUTES* OwnerOnlySecurity();
 
 // INVALID_HANDLE_VALUE on failure; a directory or a pipe is never opened, and opening never
-// waits.
+// waits. CREATE_NEW never goes through a link: a link under the name is an existing file. A
+// file the call creates is writable by its creator whatever the umask, unless
+// FILE_ATTRIBUTE_READONLY asks otherwise.
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
@@ -55,14 +61,26 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 // Moves by the signed 64-bit distance (high part optional); the new low part, or
 // INVALID_SET_FILE_POINTER on failure.
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method);
+// Writes the file's data through to the disk.
+BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 
 // The first entry matching a name or a pattern with * and ? in its last component;
-// INVALID_HANDLE_VALUE when nothing matches.
+// INVALID_HANDLE_VALUE when nothing matches. The search goes on with FindNextFileW and must
+// end with FindClose.
 HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found);
+// The next matching entry; FALSE at the end. Each entry comes at most once, also while
+// entries are being deleted, so a loop over a folder always ends.
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
-// failIfExists FALSE replaces the destination whole; a reader never sees it half-written.
-BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists);
+// Renames in one step; with MOVEFILE_REPLACE_EXISTING an existing destination (a link
+// included, as a name) is replaced, unless it is a directory or read-only. With
+// MOVEFILE_WRITE_THROUGH the rename has reached the disk when the call returns.
+BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
+// The name's own attributes, a link's not its target's (FILE_ATTRIBUTE_REPARSE_POINT);
+// INVALID_FILE_ATTRIBUTES when there is none.
+DWORD GetFileAttributesW(const char16_t* name);
+// Removes the name; refused for a directory and a read-only file.
 BOOL DeleteFileW(const char16_t* name);
 BOOL SetFileAttributesW(const char16_t* name, DWORD attributes);
 

@@ -20,6 +20,10 @@ HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, vo
 // Flushes standard output and error and ends the process.
 [[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetCurrentProcessId();
+// Keeps the process's memory, and the password in it, out of core dumps and away from other
+// users' debuggers (POSIX: not dumpable). Windows writes no dump into the working folder:
+// nothing to do there.
+void ProtectProcessMemory();
 DWORD GetCurrentThreadId();
 
 }  // namespace sys

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/folder_lock.h"
 #include "runtime/files/date.h"
 #include "runtime/files/file_system.h"
 #include "runtime/files/sequential_file.h"
+#include "runtime/files/temporary_file.h"
 #include "runtime/net/download.h"
 #include "runtime/strings/command_line.h"
 #include "runtime/strings/string_ops.h"
@@ -23,6 +25,20 @@ constexpr std::int32_t CreationTime = 0;
 constexpr DateValue InvalidDate = -1;
 constexpr const char16_t* RequestLog = u"raltoUp.log";
 constexpr std::int32_t CreateKind = 3;
+
+// The working folder's lock while this run holds it. Every box ends the pass, so the lock goes
+// before a box appears: a box nobody dismisses must not hold off the runs after it.
+sys::HANDLE folderLock = nullptr;
+
+void ReleaseFolder() {
+  sys::UnlockFolder(folderLock);
+  folderLock = nullptr;
+}
+
+void Show(const char16_t* title, const char16_t* text) {
+  ReleaseFolder();
+  ShowMessage(title, text);
+}
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -49,7 +65,7 @@ void ShowComposed(const char16_t* title, std::initializer_list<const char16_t*> 
   const std::int32_t start = tempArea.position;
   for (const char16_t* piece : pieces) AppendTemp(piece);
   ReserveTemp(1, tempArea.position);
-  ShowMessage(title, TempText(start));
+  Show(title, TempText(start));
   ResetTemp(start);
 }
 
@@ -76,21 +92,17 @@ bool IsAcceptedAnswer(const char16_t* answer) {
   return FindText(answer, u"nochg") != 0 || FindText(answer, u"good") != 0;
 }
 
-// Created like any file written from scratch, but the password in it is for the owner only.
+// Written fresh and put in place whole; the password in it is for the owner only, from the
+// moment the file exists.
 void WriteRequestLog() {
-  OpenFileWithFlags(0, RequestLog, CreateKind, FileOwnerOnly);
+  OpenFileWithFlags(0, RequestLog, CreateKind, FileOwnerOnly | FileReplaceWhole);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }
 
-}  // namespace
-
-void RunUpdatePass() {
+// The pass from the arguments on, with the working folder locked if it could be.
+void RunLockedPass() {
   UpdaterState& run = updater;
-  if (run.argCount != 4) {
-    ShowMessage(u"Parameterfehler:", u"Error! Parameter wie folgt angeben: host user pw silent");
-    return;
-  }
   StoreArgument(&run.host, 0);
   StoreArgument(&run.user, 1);
   StoreArgument(&run.pw, 2);
@@ -124,7 +136,7 @@ void RunUpdatePass() {
     return;
   }
   if (!LooksLikeAddress(run.newIp)) {
-    if (!IsSilent()) ShowMessage(u"Fehler in ip-Abfrage:", run.newIp);
+    if (!IsSilent()) Show(u"Fehler in ip-Abfrage:", run.newIp);
     return;
   }
 
@@ -136,7 +148,7 @@ void RunUpdatePass() {
   CopyFileTo(run.ipFile, run.checkFile);
 
   if (OpenFileForRead(0, run.resultFile) <= 0) {
-    ShowMessage(u"Fehler:", u"Kann Ergebnisdatei nicht lesen");
+    Show(u"Fehler:", u"Kann Ergebnisdatei nicht lesen");
     return;
   }
   StoreFirstLine(&run.answer);
@@ -146,10 +158,36 @@ void RunUpdatePass() {
   if (IsSilent()) {
     if (accepted) RemoveFile(run.resultFile);
   } else if (accepted) {
-    ShowMessage(u"Alles Gut:", run.answer);
+    Show(u"Alles Gut:", run.answer);
   } else {
-    ShowMessage(u"Meldung vom UpdateServer:", run.answer);
+    Show(u"Meldung vom UpdateServer:", run.answer);
   }
+}
+
+}  // namespace
+
+void RunUpdatePass() {
+  if (updater.argCount != 4) {
+    ShowMessage(u"Parameterfehler:", u"Error! Parameter wie folgt angeben: host user pw silent");
+    return;
+  }
+  // One run per working folder: a run that overlaps one still busy there (a slow server, a
+  // short schedule) ends without a trace. A folder that cannot be locked at all is worked in
+  // unlocked, as a lone run would.
+  switch (sys::LockFolder(u".", &folderLock)) {
+    case sys::FolderLockHeld:
+      return;
+    case sys::FolderLockTaken:
+      for (const char16_t* file : std::initializer_list<const char16_t*>{
+               updater.checkFile, updater.ipFile, RequestLog, updater.resultFile}) {
+        ClearLeftoverTemporaries(file);
+      }
+      break;
+    case sys::FolderLockUnavailable:
+      break;
+  }
+  RunLockedPass();
+  ReleaseFolder();
 }
 
 }  // namespace ralto

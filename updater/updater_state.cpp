@@ -14,6 +14,8 @@ namespace ralto {
 UpdaterState updater;
 
 void StartRuntime() {
+  // Before the arguments, and the password with them, are read.
+  sys::ProtectProcessMemory();
   updater = UpdaterState{};
   generalHeap = sys::HeapCreate(0, 4096, 0);
   StartStringArea();

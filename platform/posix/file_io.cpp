@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/text_codec.h"
@@ -64,9 +65,17 @@ bool ToPath(const char16_t* name, char (&path)[PATH_MAX]) {
   return WideCharToMultiByte(CP_UTF8, 0, name, -1, path, PATH_MAX, nullptr, nullptr) > 0;
 }
 
-// Read-only is the owner's write bit; root is refused as well, as on Windows.
+// Read-only is the owner's write bit: nothing is written into such a file, by root neither,
+// as on Windows.
 bool IsReadOnly(const struct stat& status) {
   return S_ISREG(status.st_mode) && !(status.st_mode & S_IWUSR);
+}
+
+// A name is kept from being replaced or removed only by a read-only file of the process's own
+// user: another user's file under a name the program writes is replaced as a name, never a
+// reason to stop for ever.
+bool ProtectsItsName(const struct stat& status) {
+  return IsReadOnly(status) && status.st_uid == geteuid();
 }
 
 int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
@@ -148,8 +157,35 @@ bool DescribeEntry(const char* path, const char* entryName, WIN32_FIND_DATAW* fo
   return true;
 }
 
-// Search handles own nothing: the one entry a search yields is delivered at once.
-char searchTag;
+// A search: the folder being listed and the pattern its entries are matched with; a search
+// for one name has no listing and ends after its first entry.
+struct Search {
+  DIR* listing;
+  char folder[PATH_MAX];
+  char16_t pattern[NAME_MAX + 1];
+};
+
+// The next entry of the listing that matches, into found; false at the end.
+bool NextMatch(Search* search, WIN32_FIND_DATAW* found) {
+  if (!search->listing) return false;
+  while (dirent* entry = readdir(search->listing)) {
+    char16_t entryName[NAME_MAX + 1];
+    if (MultiByteToWideChar(CP_UTF8, 0, entry->d_name, -1, entryName, NAME_MAX + 1) == 0) {
+      continue;
+    }
+    if (!MatchesPattern(search->pattern, entryName)) continue;
+    char entryPath[PATH_MAX];
+    int length = std::snprintf(entryPath, sizeof entryPath, "%s/%s", search->folder, entry->d_name);
+    if (length < 0 || length >= static_cast<int>(sizeof entryPath)) continue;
+    if (DescribeEntry(entryPath, entry->d_name, found)) return true;
+  }
+  return false;
+}
+
+void EndSearch(Search* search) {
+  if (search->listing) closedir(search->listing);
+  delete search;
+}
 
 bool WriteAll(int fd, const char* bytes, std::size_t count, std::size_t* written) {
   *written = 0;
@@ -203,7 +239,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   int fd = -1;
   switch (creation) {
     case CREATE_NEW:
-      fd = open(path, flags | O_CREAT | O_EXCL, mode);
+      fd = open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
       created = fd >= 0;
       break;
     case CREATE_ALWAYS:
@@ -223,6 +259,11 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) ||
                  (writes && !created && IsReadOnly(status)) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
+  // Whatever the umask took away, a file we made stays writable to us, as on Windows.
+  if (!refused && created && !(attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(status.st_mode & S_IWUSR)) {
+    refused = fchmod(fd, (status.st_mode & 07777) | S_IWUSR) != 0;
+  }
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
   if (!refused && truncates && !created && S_ISREG(status.st_mode)) {
     // Others lose their access before the old content goes and anything new is written.
@@ -286,6 +327,11 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
   return static_cast<DWORD>(position);
 }
 
+BOOL FlushFileBuffers(HANDLE file) {
+  int fd = DescriptorOf(file);
+  return fd >= 0 && fsync(fd) == 0 ? TRUE : FALSE;
+}
+
 BOOL CloseHandle(HANDLE object) {
   int fd = Disown(object);
   if (fd < 0) return FALSE;
@@ -302,120 +348,81 @@ HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found) {
   }
   if (!*last) return INVALID_HANDLE_VALUE;
 
+  auto* search = new (std::nothrow) Search{};
+  if (!search) return INVALID_HANDLE_VALUE;
   if (!HasWildcard(last)) {
     const char* slash = std::strrchr(path, '/');
-    return DescribeEntry(path, slash ? slash + 1 : path, found) ? &searchTag : INVALID_HANDLE_VALUE;
+    if (DescribeEntry(path, slash ? slash + 1 : path, found)) return search;
+    EndSearch(search);
+    return INVALID_HANDLE_VALUE;
   }
+  std::size_t units = 0;
+  for (const char16_t* unit = last; *unit && units < NAME_MAX; ++unit)
+    search->pattern[units++] = *unit;
+  FolderOf(path, search->folder);
+  search->listing = opendir(search->folder);
+  if (!search->listing || !NextMatch(search, found)) {
+    EndSearch(search);
+    return INVALID_HANDLE_VALUE;
+  }
+  return search;
+}
 
-  char folder[PATH_MAX];
-  FolderOf(path, folder);
-  DIR* listing = opendir(folder);
-  if (!listing) return INVALID_HANDLE_VALUE;
-  bool matched = false;
-  while (dirent* entry = readdir(listing)) {
-    char16_t entryName[NAME_MAX + 1];
-    if (MultiByteToWideChar(CP_UTF8, 0, entry->d_name, -1, entryName, NAME_MAX + 1) == 0) {
-      continue;
-    }
-    if (!MatchesPattern(last, entryName)) continue;
-    char entryPath[PATH_MAX];
-    int length = std::snprintf(entryPath, sizeof entryPath, "%s/%s", folder, entry->d_name);
-    if (length < 0 || length >= static_cast<int>(sizeof entryPath)) continue;
-    if (DescribeEntry(entryPath, entry->d_name, found)) {
-      matched = true;
-      break;
-    }
-  }
-  closedir(listing);
-  return matched ? &searchTag : INVALID_HANDLE_VALUE;
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found) {
+  if (!search || search == INVALID_HANDLE_VALUE || !found) return FALSE;
+  return NextMatch(static_cast<Search*>(search), found) ? TRUE : FALSE;
 }
 
 BOOL FindClose(HANDLE search) {
-  return search == &searchTag ? TRUE : FALSE;
+  if (!search || search == INVALID_HANDLE_VALUE) return FALSE;
+  EndSearch(static_cast<Search*>(search));
+  return TRUE;
 }
 
-BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists) {
+BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags) {
   char from[PATH_MAX];
   char to[PATH_MAX];
-  if (!ToPath(source, from) || !ToPath(destination, to)) return FALSE;
-
-  int input = open(from, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (input < 0) return FALSE;
-  struct stat sourceStatus;
-  struct stat targetStatus;
-  bool targetExists = stat(to, &targetStatus) == 0;
-  // Windows refuses a directory on either side, and a read-only destination.
-  if (fstat(input, &sourceStatus) != 0 || S_ISDIR(sourceStatus.st_mode) ||
-      (targetExists &&
-       (failIfExists || S_ISDIR(targetStatus.st_mode) || IsReadOnly(targetStatus)))) {
-    close(input);
-    return FALSE;
-  }
-
-  // The copy grows in a temporary file beside the destination and replaces it in one rename:
-  // a reader, or a crash, sees the old file or the new one, never a part.
-  char temporary[PATH_MAX];
-  char folder[PATH_MAX];
-  FolderOf(to, folder);
-  const char* slash = std::strrchr(to, '/');
-  std::size_t baseLength = std::strlen(slash ? slash + 1 : to);
-  // A name near the limit leaves no room for the suffix; the folder's own name serves then.
-  int length = baseLength + 12 <= NAME_MAX
-                   ? std::snprintf(temporary, sizeof temporary, "%s.copy-XXXXXX", to)
-                   : std::snprintf(temporary, sizeof temporary, "%s/.copy-XXXXXX", folder);
-  if (length < 0 || length >= static_cast<int>(sizeof temporary)) {
-    close(input);
-    return FALSE;
-  }
-  int output = mkostemp(temporary, O_CLOEXEC);
-  if (output < 0) {
-    close(input);
-    return FALSE;
-  }
-
-  bool copied = true;
-  static constexpr std::size_t ChunkBytes = 1 << 16;
-  std::vector<char> chunk(ChunkBytes);
-  for (;;) {
-    ssize_t got = read(input, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      copied = got == 0;
-      break;
+  if (!ToPath(existing, from) || !ToPath(destination, to)) return FALSE;
+  struct stat target;
+  if (lstat(to, &target) == 0) {
+    // As on Windows: never onto a directory or a read-only file, nor onto any existing name
+    // unless asked to replace it.
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) || S_ISDIR(target.st_mode) ||
+        ProtectsItsName(target)) {
+      return FALSE;
     }
-    std::size_t written = 0;
-    if (!WriteAll(output, chunk.data(), static_cast<std::size_t>(got), &written)) {
-      copied = false;
-      break;
-    }
-  }
-  close(input);
-  copied = copied && fchmod(output, sourceStatus.st_mode & 07777) == 0 && fsync(output) == 0;
-  copied = close(output) == 0 && copied;
-  if (copied && failIfExists) {
-    copied = link(temporary, to) == 0;  // fails when the destination appeared meanwhile
-    unlink(temporary);
-  } else if (copied) {
-    copied = rename(temporary, to) == 0;
-  }
-  if (!copied) {
-    unlink(temporary);
+  } else if (errno != ENOENT) {
     return FALSE;
   }
-  // The rename itself must survive a crash as well.
-  int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    fsync(folderFd);
+  if (rename(from, to) != 0) return FALSE;
+  if (flags & MOVEFILE_WRITE_THROUGH) {
+    char folder[PATH_MAX];
+    FolderOf(to, folder);
+    int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return FALSE;
+    bool synced = fsync(folderFd) == 0;
     close(folderFd);
+    if (!synced) return FALSE;
   }
   return TRUE;
+}
+
+DWORD GetFileAttributesW(const char16_t* name) {
+  char path[PATH_MAX];
+  struct stat status;
+  if (!ToPath(name, path) || lstat(path, &status) != 0) return INVALID_FILE_ATTRIBUTES;
+  if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(status.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
+  return ProtectsItsName(status) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
 BOOL DeleteFileW(const char16_t* name) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return FALSE;
   struct stat status;
-  if (lstat(path, &status) != 0 || S_ISDIR(status.st_mode) || IsReadOnly(status)) return FALSE;
+  if (lstat(path, &status) != 0 || S_ISDIR(status.st_mode) || ProtectsItsName(status)) {
+    return FALSE;
+  }
   return unlink(path) == 0 ? TRUE : FALSE;
 }
 
@@ -423,14 +430,15 @@ BOOL SetFileAttributesW(const char16_t* name, DWORD attributes) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return FALSE;
   struct stat status;
-  if (stat(path, &status) != 0) return FALSE;
+  if (lstat(path, &status) != 0) return FALSE;
+  if (S_ISLNK(status.st_mode)) return TRUE;  // a link has no mode of its own to change
   mode_t mode = status.st_mode & 07777;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   } else {
     mode |= S_IWUSR;
   }
-  return chmod(path, mode) == 0 ? TRUE : FALSE;
+  return fchmodat(AT_FDCWD, path, mode, AT_SYMLINK_NOFOLLOW) == 0 ? TRUE : FALSE;
 }
 
 }  // namespace sys

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -132,6 +133,10 @@ HANDLE CreateThread(void*, std::size_t, ThreadStart start, void* parameter, DWOR
 void ExitProcess(UINT exitCode) {
   std::fflush(nullptr);
   std::exit(static_cast<int>(exitCode));
+}
+
+void ProtectProcessMemory() {
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 DWORD GetCurrentProcessId() {

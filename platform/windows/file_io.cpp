@@ -60,6 +60,9 @@ SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
 
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile) {
+  // A new file never opens through a link: CREATE_NEW fails on any name that exists, and
+  // opening the reparse point itself keeps it so.
+  if (creation == CREATE_NEW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
   return ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
                        static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
                        templateFile);
@@ -79,6 +82,10 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
   return ::SetFilePointer(file, distanceLow, distanceHigh, method);
 }
 
+BOOL FlushFileBuffers(HANDLE file) {
+  return ::FlushFileBuffers(file);
+}
+
 BOOL CloseHandle(HANDLE object) {
   return ::CloseHandle(object);
 }
@@ -88,13 +95,21 @@ HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found) {
                           reinterpret_cast<::WIN32_FIND_DATAW*>(found));
 }
 
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found) {
+  return ::FindNextFileW(search, reinterpret_cast<::WIN32_FIND_DATAW*>(found));
+}
+
 BOOL FindClose(HANDLE search) {
   return ::FindClose(search);
 }
 
-BOOL CopyFileW(const char16_t* source, const char16_t* destination, BOOL failIfExists) {
-  return ::CopyFileW(reinterpret_cast<LPCWSTR>(source), reinterpret_cast<LPCWSTR>(destination),
-                     failIfExists);
+BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags) {
+  return ::MoveFileExW(reinterpret_cast<LPCWSTR>(existing), reinterpret_cast<LPCWSTR>(destination),
+                       flags);
+}
+
+DWORD GetFileAttributesW(const char16_t* name) {
+  return ::GetFileAttributesW(reinterpret_cast<LPCWSTR>(name));
 }
 
 BOOL DeleteFileW(const char16_t* name) {

@@ -32,4 +32,6 @@ DWORD GetCurrentThreadId() {
   return ::GetCurrentThreadId();
 }
 
+void ProtectProcessMemory() {}
+
 }  // namespace sys

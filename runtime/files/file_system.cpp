@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "runtime/files/date.h"
+#include "runtime/files/temporary_file.h"
 
 namespace ralto {
 
@@ -29,8 +30,41 @@ std::int32_t FileTimestamp(const char16_t* name, std::int32_t kind) {
 }
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
-  if (!source || !destination) return 0;
-  return sys::CopyFileW(source, destination, sys::FALSE) ? 1 : 0;
+  if (!source || !destination || !CanReplaceFile(destination)) return 0;
+  sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
+                                       sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (input == sys::INVALID_HANDLE_VALUE) return 0;
+  char16_t temporary[TemporaryNameUnits];
+  sys::HANDLE output = CreateTemporaryBeside(destination, nullptr, temporary);
+  if (output == sys::INVALID_HANDLE_VALUE) {
+    sys::CloseHandle(input);
+    return 0;
+  }
+  bool copied = true;
+  constexpr sys::DWORD ChunkBytes = 16384;
+  char chunk[ChunkBytes];
+  for (;;) {
+    sys::DWORD got = 0;
+    sys::DWORD written = 0;
+    if (!sys::ReadFile(input, chunk, ChunkBytes, &got, nullptr)) {
+      copied = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!sys::WriteFile(output, chunk, got, &written, nullptr) || written != got) {
+      copied = false;
+      break;
+    }
+  }
+  sys::CloseHandle(input);
+  // The copy is the record of the last accepted address: it must survive a crash whole.
+  copied = sys::FlushFileBuffers(output) && copied;
+  sys::CloseHandle(output);
+  if (!copied) {
+    sys::DeleteFileW(temporary);
+    return 0;
+  }
+  return ReplaceWithTemporary(temporary, destination, true);
 }
 
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags) {

@@ -9,6 +9,7 @@
 #include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/text_codec.h"
+#include "runtime/files/temporary_file.h"
 #include "runtime/strings/heaps.h"
 #include "runtime/strings/string_area.h"
 #include "runtime/strings/string_ops.h"
@@ -57,7 +58,30 @@ std::int32_t ReadDirect(SequentialFile* file, void* destination, std::int32_t n)
 std::int32_t WriteDirect(SequentialFile* file, const void* bytes, std::int32_t n) {
   sys::DWORD written = 0;
   sys::WriteFile(file->handle, bytes, static_cast<sys::DWORD>(n), &written, nullptr);
+  if (written < static_cast<sys::DWORD>(n)) file->writeFailed = 1;
   return static_cast<std::int32_t>(written);
+}
+
+// The temporary a FileReplaceWhole file is written into, with the names it lands by in one
+// block; INVALID_HANDLE_VALUE when name cannot be replaced or no temporary can be made.
+sys::HANDLE CreateLandingFile(const char16_t* name, void* security, char16_t** landing) {
+  *landing = nullptr;
+  if (!CanReplaceFile(name)) return sys::INVALID_HANDLE_VALUE;
+  char16_t temporary[TemporaryNameUnits];
+  sys::HANDLE handle = CreateTemporaryBeside(name, security, temporary);
+  if (handle == sys::INVALID_HANDLE_VALUE) return handle;
+  const std::size_t temporaryUnits = static_cast<std::size_t>(TextLength(temporary)) + 1;
+  const std::size_t nameUnits = static_cast<std::size_t>(TextLength(name)) + 1;
+  *landing = static_cast<char16_t*>(
+      sys::HeapAlloc(generalHeap, 0, (temporaryUnits + nameUnits) * sizeof(char16_t)));
+  if (!*landing) {
+    sys::CloseHandle(handle);
+    sys::DeleteFileW(temporary);
+    return sys::INVALID_HANDLE_VALUE;
+  }
+  std::memcpy(*landing, temporary, temporaryUnits * sizeof(char16_t));
+  std::memcpy(*landing + temporaryUnits, name, nameUnits * sizeof(char16_t));
+  return handle;
 }
 
 void MoveFilePosition(sys::HANDLE handle, std::int64_t distance) {
@@ -88,16 +112,19 @@ void GiveBack(SequentialFile* file, std::int32_t count) {
 
 std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mode,
                        sys::DWORD shareMode, TextEncoding encoding, bool buffered, bool append,
-                       bool ownerOnly = false) {
+                       bool ownerOnly = false, bool replaceWhole = false) {
   void* security = ownerOnly ? sys::OwnerOnlySecurity() : nullptr;
   if (!fileTable) return 0;
   void* storage = ObtainObject(fileTable, number);
   if (!storage) return 0;
   ObjectId id = number == -1 ? reinterpret_cast<ObjectId>(storage) : number;
 
-  sys::HANDLE handle = sys::CreateFileW(name, mode.access, shareMode, security, mode.creation,
-                                        sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry) {
+  char16_t* landing = nullptr;
+  sys::HANDLE handle = replaceWhole
+                           ? CreateLandingFile(name, security, &landing)
+                           : sys::CreateFileW(name, mode.access, shareMode, security, mode.creation,
+                                              sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry && !replaceWhole) {
     handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, security, sys::TRUNCATE_EXISTING,
                               0, nullptr);
   }
@@ -119,6 +146,8 @@ std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mo
   file->readMode = 1;
   file->encoding = encoding;
   file->readOnly = mode.readOnly ? 1 : 0;
+  file->landing = landing;
+  file->writeFailed = 0;
   if (append) sys::SetFilePointer(handle, 0, nullptr, sys::FILE_END);
   return number == -1 ? id : reinterpret_cast<std::intptr_t>(handle);
 }
@@ -280,14 +309,15 @@ std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int3
   TextEncoding encoding = static_cast<TextEncoding>(flags & EncodingMask);
   if (encoding == 0) encoding = EncodingUtf8;
   bool append = kind == 2 && (flags & FlagAppend);
-  if (!mode) {
+  bool replaceWhole = (flags & FileReplaceWhole) != 0;
+  if (!mode || (replaceWhole && mode != &CreateNew)) {
     // The number is given up as for any failed open; there is no file to open.
     if (fileTable && number >= 0 && ObtainObject(fileTable, number))
       ReleaseObject(fileTable, number);
     return 0;
   }
   return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FlagUnbuffered), append,
-                  (flags & FileOwnerOnly) != 0);
+                  (flags & FileOwnerOnly) != 0, replaceWhole);
 }
 
 std::int32_t BufferedRead(SequentialFile* file, void* destination, std::int32_t n) {
@@ -516,6 +546,15 @@ void CloseFileSlot(ObjectId number) {
     sys::HeapFree(generalHeap, 0, file->buffer);
   }
   sys::CloseHandle(file->handle);
+  if (file->landing) {
+    char16_t* temporary = file->landing;
+    if (file->writeFailed) {
+      sys::DeleteFileW(temporary);
+    } else {
+      ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false);
+    }
+    sys::HeapFree(generalHeap, 0, file->landing);
+  }
   ReleaseObject(fileTable, number);
 }
 

@@ -21,8 +21,12 @@ std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
 // kind 1 read existing, 2 open or create, 3 create; flags: low 5 bits encoding,
 // 0x20000 share read, 0x40000 share all, 0x80000 unbuffered, 0x100000 append (kind 2),
-// FileOwnerOnly: a file created or truncated is its owner's alone (it holds a secret).
+// FileOwnerOnly: a file created or truncated is its owner's alone (it holds a secret);
+// FileReplaceWhole (kind 3): written into a new temporary beside name that takes name's place
+// when it is closed, whole, so that a reader never sees a part and a link or another user's
+// file under name is replaced rather than written through (no temporary: 0).
 inline constexpr std::uint32_t FileOwnerOnly = 0x200000;
+inline constexpr std::uint32_t FileReplaceWhole = 0x400000;
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int32_t kind,
                                 std::uint32_t flags);
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;
@@ -52,6 +56,10 @@ struct SequentialFile {
   std::int32_t readMode;
   TextEncoding encoding;
   std::int32_t readOnly;
+  // FileReplaceWhole: the temporary's name and then the file's, in one general-heap block;
+  // null otherwise. A failed write keeps the temporary from landing.
+  char16_t* landing;
+  std::int32_t writeFailed;
 };
 extern ObjectTable* fileTable;
 

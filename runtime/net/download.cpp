@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/process.h"
+#include "runtime/files/temporary_file.h"
 #include "runtime/net/download_job.h"
 #include "runtime/strings/heaps.h"
 #include "runtime/strings/string_ops.h"
@@ -55,16 +56,18 @@ std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* u
 
 std::int32_t RunDownload(DownloadJob* job) {
   std::int32_t result = 0;
-  CURL* curl = curl_easy_init();
+  // Nothing is requested for a target that could not be put in place afterwards.
+  CURL* curl = CanReplaceFile(job->file) ? curl_easy_init() : nullptr;
+  char16_t temporary[TemporaryNameUnits];
   if (curl) {
-    char* url = ToAnsiBytes(job->url);
-    job->fileHandle =
-        sys::CreateFileW(job->file, sys::GENERIC_READ | sys::GENERIC_WRITE, sys::FILE_SHARE_READ,
-                         nullptr, sys::CREATE_ALWAYS, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The body grows in a file of its own beside the target and takes the target's place only
+    // once it is complete: a reader never sees a part, and whatever was under the target's
+    // name, a link included, is replaced rather than written through.
+    job->fileHandle = CreateTemporaryBeside(job->file, nullptr, temporary);
     if (job->fileHandle == sys::INVALID_HANDLE_VALUE) {
-      FreeAnsiBytes(url);
       curl_easy_cleanup(curl);
     } else {
+      char* url = ToAnsiBytes(job->url);
       if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -72,12 +75,19 @@ std::int32_t RunDownload(DownloadJob* job) {
       curl_easy_setopt(curl, CURLOPT_URL, url);
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
-      if (curl_easy_perform(curl) == CURLE_OK) {
-        job->status.store(DownloadFinished);
-        result = 1;
-      }
+      const bool complete = curl_easy_perform(curl) == CURLE_OK;
       sys::CloseHandle(job->fileHandle);
-      if (result == 0) sys::DeleteFileW(job->file);
+      if (complete) {
+        result = ReplaceWithTemporary(temporary, job->file, false);
+      } else {
+        sys::DeleteFileW(temporary);
+      }
+      // Finished only once the file is in place; after a failure no file of the name is left.
+      if (result) {
+        job->status.store(DownloadFinished);
+      } else {
+        sys::DeleteFileW(job->file);
+      }
       FreeAnsiBytes(url);
       curl_easy_cleanup(curl);
     }

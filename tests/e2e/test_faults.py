@@ -10,6 +10,7 @@ read-only bind mount or a tiny tmpfs holds even for root and vanishes with the p
 import os
 import random
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -177,29 +178,48 @@ class FullDisk(FaultCase):
         self.assertNotIn(True, [name.startswith(CHECK_FILE) for name in self.files()])
 
 
-class PipesForWorkingFiles(FaultCase):
-    """A named pipe under a working file's name, with nobody at its other end: the pass must
-    not wait for one."""
+class PlantedNames(FaultCase):
+    """Under each name the pass writes, a link to another file or a named pipe nobody reads:
+    the pass replaces the name with a fresh file of its own and never writes through it."""
 
-    def test_a_pipe_for_any_working_file_never_holds_the_pass(self):
-        cases = [  # the pipe's name, boxes shown, check file afterwards
-            # No check file to read; the copy then replaces the pipe with the answer.
-            (CHECK_FILE, accepted_box(f"good {SERVICE_IP}"), f"{SERVICE_IP}\n".encode()),
-            (IP_FILE, "", OLD_ANSWER),
-            (REQUEST_LOG, accepted_box(f"good {SERVICE_IP}"), f"{SERVICE_IP}\n".encode()),
-            (RESULT_FILE, "", OLD_ANSWER),
-        ]
-        for name, expected, checked in cases:
-            with self.subTest(pipe=name):
-                self.fresh()
-                now = None
-                if name != CHECK_FILE:
-                    self.with_old_check_file()
-                    now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-                os.mkfifo(self.folder / name)
-                self.assertEqual(self.run_program([*DEMO, "verbose"], now=now), expected)
-                self.assertTrue((self.folder / CHECK_FILE).is_file())  # reading a pipe waits
-                self.assertEqual(self.read(CHECK_FILE), checked)
+    def plant(self, kind, name, victim):
+        path = self.folder / name
+        if kind == "symlink":
+            path.symlink_to(victim)
+        elif kind == "hard link":
+            os.link(victim, path)
+        else:
+            os.mkfifo(path)
+
+    def test_links_and_pipes_are_replaced_never_written_through(self):
+        url = (f"{UPDATE_BASE}?hostname=demo.example.net&myip={SERVICE_IP}"
+               "&user=demo&pass=demo-pass").encode()
+        expected = {CHECK_FILE: f"{SERVICE_IP}\n".encode(), IP_FILE: f"{SERVICE_IP}\n".encode(),
+                    REQUEST_LOG: url, RESULT_FILE: f"good {SERVICE_IP}".encode()}
+        outside = Path(tempfile.mkdtemp(prefix="ralto-victim-"))
+        self.addCleanup(shutil.rmtree, outside, True)
+        victim = outside / "victim"
+        for name in expected:
+            for kind in ("symlink", "hard link", "pipe"):
+                with self.subTest(name=name, kind=kind):
+                    self.fresh()
+                    victim.write_bytes(b"victim\n")
+                    victim.chmod(0o644)
+                    if name != CHECK_FILE:
+                        self.with_old_check_file(OLD_ANSWER)
+                    self.plant(kind, name, victim)
+                    # Past the interval whatever the check file is (a link reads its target).
+                    self.assertEqual(self.run_program([*DEMO, "verbose"],
+                                                      now=time.time() + PAST_INTERVAL),
+                                     accepted_box(f"good {SERVICE_IP}"))
+                    self.assertEqual(victim.read_bytes(), b"victim\n")
+                    self.assertEqual(victim.stat().st_mode & 0o777, 0o644)
+                    written = (self.folder / name).lstat()
+                    self.assertTrue(stat.S_ISREG(written.st_mode))
+                    self.assertEqual(written.st_nlink, 1)
+                    self.assertEqual(self.read(name), expected[name])
+                    if name == REQUEST_LOG:
+                        self.assertEqual(written.st_mode & 0o777, 0o600)
 
 
 class StandardErrorWithoutReader(FaultCase):
@@ -403,11 +423,73 @@ class Kills(FaultCase):
             self.assertIn(checked, (OLD_ANSWER, new_answer), f"pass {attempt}: torn check file")
             seen["old" if checked == OLD_ANSWER else "new"] += 1
             # A copy cut short leaves its temporary file; it must never be taken for the
-            # check file, and it goes before the next pass.
-            for stray in self.folder.glob(CHECK_FILE + ".copy-*"):
-                stray.unlink()
-                seen["copy cut short"] += 1
+            # check file, and the next pass clears it.
+            seen["copy cut short"] += len(list(self.folder.glob(CHECK_FILE + ".tmp-*")))
         print(f"\nkilled {self.PASSES} passes: {seen}", file=sys.stderr)
+        self.assertGreater(seen["copy cut short"], 0)
+        (self.folder / CHECK_FILE).unlink()
+        self.write(CHECK_FILE, OLD_ANSWER)
+        self.run_program([*DEMO, "silent"],
+                         now=birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
+        self.assertEqual(list(self.folder.glob("*.tmp-*")), [])
+
+
+class OverlappingRuns(FaultCase):
+    """Scheduled runs overlap when a server is slow: one pass per working folder at a time,
+    and a run that finds another busy there ends at once without a trace."""
+
+    ROUNDS = 10
+
+    def start(self, mode="verbose", now=None):
+        return subprocess.Popen([BINARY, *DEMO, mode], cwd=self.folder,
+                                env=self.program_env(now), stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE)
+
+    def finish(self, process):
+        _, stderr = process.communicate(timeout=60)
+        self.assertEqual(process.returncode, 0)
+        return stderr.decode("utf-8", "replace")
+
+    def slow_ip_answer(self, seconds):
+        answer = f"{SERVICE_IP}\n"
+        self.service.fault("slow", path="/ipCheck.php", chunk=1,
+                           interval=seconds / len(answer))
+
+    def test_runs_started_together_send_one_update(self):
+        for round_ in range(self.ROUNDS):
+            with self.subTest(round=round_):
+                self.fresh()
+                self.slow_ip_answer(0.6)
+                boxes = [self.finish(run) for run in [self.start() for _ in range(3)]]
+                self.assertEqual(sorted(boxes), ["", "", accepted_box(f"good {SERVICE_IP}")])
+                self.assertEqual(len(self.updates()), 1)
+                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+    def test_a_run_while_another_is_busy_touches_nothing(self):
+        self.with_old_check_file(OLD_ANSWER)
+        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        self.slow_ip_answer(3)
+        busy = self.start(now=now)
+        self.service.wait_for_requests(1, path="/ipCheck.php", since=self.mark)
+        before = {name: self.read(name) for name in self.files()}
+        for mode in ("verbose", "silent"):
+            with self.subTest(mode=mode):
+                self.assertEqual(self.run_program([*DEMO, mode], now=now), "")
+                self.assertEqual({name: self.read(name) for name in self.files()}, before)
+                self.assertEqual(len(self.sent()), 1)
+        self.assertEqual(self.finish(busy), accepted_box(f"good {SERVICE_IP}"))
+        self.assertEqual(len(self.updates()), 1)
+
+    def test_a_killed_run_holds_nothing_up(self):
+        if os.environ.get("RALTO_UNDER_WINE"):
+            self.skipTest("the harness kills its shim, not the exe under Wine")
+        self.slow_ip_answer(3)
+        killed = self.start()
+        self.service.wait_for_requests(1, path="/ipCheck.php", since=self.mark)
+        killed.kill()
+        killed.wait(timeout=10)
+        self.service.control(clear=1)
+        self.assertEqual(self.run_program([*DEMO, "verbose"]), accepted_box(f"good {SERVICE_IP}"))
 
 
 class HostileArguments(FaultCase):

@@ -17,7 +17,7 @@ endforeach()
 # service's own tests do not involve the exe.
 get_property(RALTO_E2E_TESTS DIRECTORY PROPERTY TESTS)
 foreach(test IN LISTS RALTO_E2E_TESTS)
-  if(test MATCHES "^e2e_update_pass_" OR test MATCHES "^e2e_faults_(ServiceFaults|StalledService)$")
+  if(test MATCHES "^e2e_update_pass_" OR test MATCHES "^e2e_faults_(ServiceFaults|StalledService|OverlappingRuns)$")
     set_tests_properties(${test} PROPERTIES
       ENVIRONMENT_MODIFICATION
         "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update;RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall;RALTO_UNDER_WINE=set:1"

@@ -3,7 +3,12 @@
 
 #include <utime.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "runtime/files/date.h"
+#include "runtime/files/temporary_file.h"
 #include "tests/unit/files/files_fixture.h"
 
 namespace ralto {
@@ -79,11 +84,10 @@ TEST_F(FileSystemTest, CopyReplacesTheDestinationWithANewFile) {
   EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("target").c_str()), 0);
   EXPECT_EQ(ReadBytes("target"), "new address\n");
   EXPECT_EQ(ReadBytes("source"), "new address\n");
-#ifndef _WIN32
-  // A new file, so its creation date is the time of the copy; Windows writes into the old one.
+  // A new file in its place, so its creation date is the time of the copy, and the old file,
+  // which a link may have put there, keeps its content.
   EXPECT_FALSE(std::filesystem::equivalent(PathOf("target"), PathOf("before")));
   EXPECT_EQ(ReadBytes("before"), "an old and longer content\n");
-#endif
   EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("fresh").c_str()), 0);
   EXPECT_EQ(ReadBytes("fresh"), "new address\n");
 }
@@ -96,12 +100,40 @@ TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
   EXPECT_EQ(CopyFileTo(nullptr, Name("target").c_str()), 0);
   EXPECT_EQ(CopyFileTo(Name("target").c_str(), nullptr), 0);
   EXPECT_EQ(CopyFileTo(Name("target").c_str(), Name("dir").c_str()), 0);
+  // No room beside a name at the length limit for the copy to grow in.
+  WriteBytes(std::string(255, 'n'), "long");
+  EXPECT_EQ(CopyFileTo(Name("target").c_str(), Name(std::string(255, 'n')).c_str()), 0);
+  EXPECT_EQ(ReadBytes(std::string(255, 'n')), "long");
+  // A read-only destination is the user's to keep.
+  WriteBytes("kept", "old");
+  MakeReadOnly("kept");
+  EXPECT_EQ(CopyFileTo(Name("target").c_str(), Name("kept").c_str()), 0);
+  EXPECT_EQ(ReadBytes("kept"), "old");
   EXPECT_EQ(ReadBytes("target"), "old");
   EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
   // Nothing is left behind in the folder either.
   int entries = 0;
   for (auto& entry : std::filesystem::directory_iterator(folder)) entries += !entry.path().empty();
-  EXPECT_EQ(entries, 2);
+  EXPECT_EQ(entries, 4);
+}
+
+TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
+  WriteBytes("w.tmp-abc123", "left by a killed run");
+  MakeReadOnly("w.tmp-abc123");
+  WriteBytes("w.tmp-XYZ789", "another");
+  for (const char* kept : {"w", "w.tmp-abc12", "w.tmp-abc1234", "v.tmp-abc123", "w.copy-abc123"}) {
+    WriteBytes(kept, "kept");
+  }
+  std::filesystem::create_directory(folder / "w.tmp-folder");
+  ClearLeftoverTemporaries(Name("w").c_str());
+  ClearLeftoverTemporaries(nullptr);
+  std::vector<std::string> left;
+  for (auto& entry : std::filesystem::directory_iterator(folder)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"v.tmp-abc123", "w", "w.copy-abc123", "w.tmp-abc12",
+                                            "w.tmp-abc1234", "w.tmp-folder"}));
 }
 
 TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {

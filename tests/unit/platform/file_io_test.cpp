@@ -143,14 +143,6 @@ TEST_F(FileIoTest, FindFirstFileDescribesTheEntry) {
             true);  // only . and .. are there
 }
 
-TEST_F(FileIoTest, CopyToANameAtTheLengthLimit) {
-  std::string longest(255, 'n');
-  WriteBytes("source", "new");
-  WriteBytes(longest, "old");
-  EXPECT_EQ(sys::CopyFileW(Name("source").c_str(), Name(longest).c_str(), sys::FALSE), sys::TRUE);
-  EXPECT_EQ(ReadBytes(longest), "new");
-}
-
 TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
   WriteBytes("f", "x");
   ASSERT_EQ(sys::SetFileAttributesW(Name("f").c_str(), sys::FILE_ATTRIBUTE_READONLY), sys::TRUE);

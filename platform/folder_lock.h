@@ -1,0 +1,22 @@
+// One run at a time per folder: an exclusive lock between processes, taken without waiting.
+// On Windows a named mutex whose name is a digest of the folder's final path, on POSIX flock
+// on the folder's own descriptor; neither creates a file, so the folder's content is the same
+// with or without it. Released when the process ends, however it ends.
+#pragma once
+#include "platform/types.h"
+
+namespace sys {
+
+enum FolderLockResult : DWORD {
+  FolderLockTaken = 0,        // ours until UnlockFolder or the end of the process
+  FolderLockHeld = 1,         // another process holds it
+  FolderLockUnavailable = 2,  // cannot be told (no such folder, a file system without locks)
+};
+
+// Takes the lock of folder; *lock receives the handle to release it with when the result is
+// FolderLockTaken, else null.
+FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock);
+// Releases a lock LockFolder took; a null lock does nothing.
+void UnlockFolder(HANDLE lock);
+
+}  // namespace sys

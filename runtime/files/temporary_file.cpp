@@ -1,0 +1,115 @@
+// Temporary files beside a working file: their names, their creation, their landing in the
+// file's place, and the clearing of leftovers.
+#include "runtime/files/temporary_file.h"
+
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/process.h"
+#include "runtime/files/file_system.h"
+
+namespace ralto {
+namespace {
+
+constexpr char16_t TemporaryInfix[] = u".tmp-";
+constexpr char16_t TemporaryPattern[] = u".tmp-??????";
+constexpr int SuffixUnits = 6;
+// Names taken by someone else are skipped; this many in a row mean the folder is hostile.
+constexpr int CreateAttempts = 64;
+
+// Appends text to buffer at *length; false when it does not fit with its terminator.
+bool Append(char16_t (&buffer)[TemporaryNameUnits], int* length, const char16_t* text) {
+  for (; *text; ++text) {
+    if (*length + 1 >= TemporaryNameUnits) return false;
+    buffer[(*length)++] = *text;
+  }
+  buffer[*length] = 0;
+  return true;
+}
+
+// A different suffix on every call: the process, the moment and a counter mixed (SplitMix64).
+// Names need not be secret: a name someone planted is an existing file to CREATE_NEW.
+void NextSuffix(char16_t (&suffix)[SuffixUnits + 1]) {
+  static constexpr char16_t Alphabet[] =
+      u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::uint64_t counter = 0;
+  sys::SYSTEMTIME now;
+  sys::GetLocalTime(&now);
+  std::uint64_t x = (std::uint64_t{sys::GetCurrentProcessId()} << 32) ^
+                    (std::uint64_t{now.wSecond} * 1000 + now.wMilliseconds) ^
+                    (++counter * 0x9E3779B97F4A7C15ull);
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  for (int i = 0; i < SuffixUnits; ++i, x /= 62) suffix[i] = Alphabet[x % 62];
+  suffix[SuffixUnits] = 0;
+}
+
+}  // namespace
+
+bool CanReplaceFile(const char16_t* file) {
+  if (!file) return false;
+  sys::DWORD attributes = sys::GetFileAttributesW(file);
+  if (attributes == sys::INVALID_FILE_ATTRIBUTES) return true;
+  return !(attributes & (sys::FILE_ATTRIBUTE_DIRECTORY | sys::FILE_ATTRIBUTE_READONLY));
+}
+
+sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
+                                  char16_t (&name)[TemporaryNameUnits]) {
+  int stem = 0;
+  if (!file || !Append(name, &stem, file) || !Append(name, &stem, TemporaryInfix)) {
+    return sys::INVALID_HANDLE_VALUE;
+  }
+  for (int attempt = 0; attempt < CreateAttempts; ++attempt) {
+    char16_t suffix[SuffixUnits + 1];
+    NextSuffix(suffix);
+    int length = stem;
+    if (!Append(name, &length, suffix)) return sys::INVALID_HANDLE_VALUE;
+    sys::HANDLE handle =
+        sys::CreateFileW(name, sys::GENERIC_READ | sys::GENERIC_WRITE, sys::FILE_SHARE_READ,
+                         security, sys::CREATE_NEW, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != sys::INVALID_HANDLE_VALUE) return handle;
+    // Only a name that is taken is worth another try; anything else fails the same way.
+    if (sys::GetFileAttributesW(name) == sys::INVALID_FILE_ATTRIBUTES) break;
+  }
+  return sys::INVALID_HANDLE_VALUE;
+}
+
+std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable) {
+  if (!temporary || !file) return 0;
+  sys::DWORD flags = sys::MOVEFILE_REPLACE_EXISTING | (durable ? sys::MOVEFILE_WRITE_THROUGH : 0);
+  if (sys::MoveFileExW(temporary, file, flags)) return 1;
+  sys::DeleteFileW(temporary);
+  return 0;
+}
+
+void ClearLeftoverTemporaries(const char16_t* file) {
+  char16_t pattern[TemporaryNameUnits];
+  int patternLength = 0;
+  if (!file || !Append(pattern, &patternLength, file) ||
+      !Append(pattern, &patternLength, TemporaryPattern)) {
+    return;
+  }
+  // An entry's name comes without its folder: the folder part of file goes before it.
+  char16_t path[TemporaryNameUnits];
+  int folderLength = 0;
+  for (int i = 0; file[i]; ++i) {
+    if (file[i] == u'/' || file[i] == u'\\') folderLength = i + 1;
+  }
+  for (int i = 0; i < folderLength; ++i) path[i] = file[i];
+
+  sys::WIN32_FIND_DATAW found;
+  sys::HANDLE search = sys::FindFirstFileW(pattern, &found);
+  if (search == sys::INVALID_HANDLE_VALUE) return;
+  constexpr std::uint32_t ClearReadOnly = 2;
+  do {
+    int length = folderLength;
+    if ((found.dwFileAttributes & sys::FILE_ATTRIBUTE_DIRECTORY) ||
+        !Append(path, &length, found.cFileName)) {
+      continue;
+    }
+    RemoveFile(path, ClearReadOnly);
+  } while (sys::FindNextFileW(search, &found));
+  sys::FindClose(search);
+}
+
+}  // namespace ralto

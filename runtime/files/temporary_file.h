@@ -1,0 +1,32 @@
+// Temporary files beside a working file, named "<file>.tmp-" and six more characters: what
+// a write that must land whole grows in, and what a killed run may leave behind.
+#pragma once
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace ralto {
+
+// Units of a temporary's name, its terminator included.
+inline constexpr int TemporaryNameUnits = 1024;
+
+// True when file could be replaced as a name: absent, or neither a folder nor read-only (a
+// link, a pipe or another user's file under the name can be). False for an absent name.
+bool CanReplaceFile(const char16_t* file);
+// Creates a new, empty temporary beside file, exclusively and never through a link, open for
+// reading and writing; security as for sys::CreateFileW (null, or sys::OwnerOnlySecurity()
+// to keep it its owner's from the start). Its name goes into name. INVALID_HANDLE_VALUE when
+// none can be made (a folder that cannot be written, a name too long, an absent file).
+sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
+                                  char16_t (&name)[TemporaryNameUnits]);
+// Puts the closed temporary in file's place in one step, so that a reader sees the old file
+// or the new one, never a part; whatever was under the name (a link, another user's file) is
+// replaced as a name and keeps its content. durable: the rename has reached the disk when it
+// returns (flush the content before closing). 0 on failure, and the temporary is removed.
+std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable);
+// Removes every temporary of file's name that a run left behind, clearing its read-only
+// attribute first; one that cannot be removed is skipped. Call it only while no other run
+// can be writing one (under the folder lock). Absent or over-long names do nothing.
+void ClearLeftoverTemporaries(const char16_t* file);
+
+}  // namespace ralto
