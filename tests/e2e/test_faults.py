@@ -221,6 +221,92 @@ class PlantedNames(FaultCase):
                     if name == REQUEST_LOG:
                         self.assertEqual(written.st_mode & 0o777, 0o600)
 
+    def test_files_made_under_a_umask_without_write_bits_stay_the_programs(self):
+        no_write = ["sh", "-c", 'umask 0222 && exec "$@"', "sh"]
+        self.run_program([*DEMO, "silent"], prefix=no_write)
+        self.service.set_ip(NEW_IP)
+        self.run_program([*DEMO, "silent"], prefix=no_write,
+                         now=birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL)
+        self.assertEqual([params_of(u)["myip"] for u in self.updates()], [SERVICE_IP, NEW_IP])
+        self.assertEqual(self.read(CHECK_FILE), f"{NEW_IP}\n".encode())
+
+
+def other_users_can_be_tried():
+    """Why another user cannot be played here, or None: it takes root in the first user
+    namespace (one made with unshare -r maps no other uid) and setpriv."""
+    if os.geteuid() != 0:
+        return "not root"
+    if Path("/proc/self/uid_map").read_text().split()[:3] != ["0", "0", "4294967295"]:
+        return "root of a user namespace, which maps no other uid (run with unshare -n alone)"
+    if shutil.which("setpriv") is None:
+        return "no setpriv"
+    return None
+
+
+class OtherUsers(FaultCase):
+    """A root run in a shared folder (sticky and world-writable, as /tmp) where another user
+    planted files under the working names: that user never reads the password and never
+    chooses the address sent."""
+
+    OTHER = 64123
+
+    def setUp(self):
+        reason = other_users_can_be_tried()
+        if reason:
+            print(f"\nOtherUsers skipped: {reason}", file=sys.stderr)
+            self.skipTest(reason)
+        super().setUp()
+
+    def fresh(self):
+        super().fresh()
+        self.folder.chmod(0o1777)
+
+    def as_other(self, code, **popen):
+        """Python code run by the other user in the case's folder."""
+        return subprocess.Popen(
+            ["setpriv", f"--reuid={self.OTHER}", f"--regid={self.OTHER}", "--clear-groups",
+             sys.executable, "-c", code], cwd=self.folder, text=True, **popen)
+
+    def test_a_planted_request_log_never_shows_the_password(self):
+        # The other user's own log, and a descriptor they opened on it before the run.
+        reader = self.as_other(
+            "import sys\n"
+            f"f = open({REQUEST_LOG!r}, 'w+'); f.write('mine'); f.flush()\n"
+            "print('ready', flush=True); sys.stdin.readline()\n"
+            "f.seek(0); print(f.read(), flush=True)\n"
+            f"try:\n    print(open({REQUEST_LOG!r}).read())\n"
+            "except OSError as e:\n    print('refused', e.errno)\n",
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.assertEqual(reader.stdout.readline(), "ready\n")
+        self.assertEqual(self.run_program([*DEMO, "verbose"]),
+                         accepted_box(f"good {SERVICE_IP}"))
+        seen, _ = reader.communicate("go\n", timeout=30)
+        self.assertNotIn("demo-pass", seen)
+        self.assertIn("refused", seen)
+        log = (self.folder / REQUEST_LOG).lstat()
+        self.assertEqual((log.st_uid, log.st_mode & 0o777, log.st_nlink), (0, 0o600, 1))
+
+    def test_a_rewritten_ip_file_never_chooses_the_address(self):
+        # The other user's file under the IP file's name, rewritten in place without pause.
+        writer = self.as_other(
+            "import os, time\n"
+            f"deadline = time.monotonic() + 30\n"
+            "while time.monotonic() < deadline:\n"
+            "    try:\n"
+            f"        fd = os.open({IP_FILE!r}, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)\n"
+            "        os.write(fd, b'10.66.66.66\\n'); os.close(fd)\n"
+            "    except OSError:\n"
+            "        time.sleep(0.001)\n",
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(writer.kill)
+        while not (self.folder / IP_FILE).exists():
+            time.sleep(0.01)
+        for round_ in range(10):
+            (self.folder / CHECK_FILE).unlink(missing_ok=True)
+            self.run_program([*DEMO, "silent"])
+        self.assertEqual({params_of(u)["myip"] for u in self.updates()}, {SERVICE_IP})
+        self.assertEqual(len(self.updates()), 10)
+
 
 class StandardErrorWithoutReader(FaultCase):
     """Standard error is a pipe whose reader has gone (a scheduler's log, "| head"): the boxes

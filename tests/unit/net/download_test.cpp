@@ -20,6 +20,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -281,14 +282,23 @@ TEST_F(DownloadTest, StallGuardEndsASilentTransfer) {
 
 TEST_F(DownloadTest, AsyncJobReportsRunningThenFinished) {
   Fault("mode=slow&body=abcdefghij&chunk=2&interval=0.1&path=/ipCheck.php");
+  WriteFile(target, "from before");
   std::intptr_t handle = Fetch(service->Url("/ipCheck.php"), DownloadAsync);
   ASSERT_NE(handle, 0);
   auto* job = reinterpret_cast<DownloadJob*>(handle);
   EXPECT_EQ(job->status.load(), DownloadRunning);
-  AwaitJob(job);
+  // A reader meanwhile sees the old file or the whole new one, never a part.
+  while (!job->threadEnded.load(std::memory_order_acquire)) {
+    std::string seen = ReadFile(target);
+    if (seen != "from before") {
+      EXPECT_EQ(seen, "abcdefghij");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   EXPECT_EQ(job->status.load(), DownloadFinished);
   EXPECT_EQ(job->bytesWritten.load(), 10);
   EXPECT_EQ(ReadFile(target), "abcdefghij");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
   ReleaseDownloadJob(job);
 
   WriteFile(target, "from before");
