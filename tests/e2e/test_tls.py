@@ -1,0 +1,160 @@
+"""HTTPS endpoints under certificate checks: a copy of the program built with https:// endpoints
+against a TLS front that relays each connection, decrypted, to the local service.
+
+No proxy stands in between. The endpoints' host name is known only to an /etc/hosts that is
+bind-mounted in the pass's own mount namespace, and the test's CA is trusted only there, put
+ahead of the system's CAs by a bind mount over the bundle file. RALTO_BINARY names the program
+and RALTO_CA_BUNDLE the bundle file its TLS library reads (Debian's libcurl's by default).
+"""
+
+import os
+import select
+import shlex
+import socket
+import socketserver
+import ssl
+import subprocess
+import tempfile
+import threading
+import unittest
+import urllib.parse
+from pathlib import Path
+
+from service import header_of, params_of
+from test_faults import FaultCase
+from test_update_pass import (CHECK_FILE, DEMO, IP_FILE, IP_QUERY_URL, REQUEST_LOG, RESULT_FILE,
+                              SERVICE_IP, UPDATE_BASE, accepted_box)
+
+CA_BUNDLE = os.environ.get("RALTO_CA_BUNDLE", "/etc/ssl/certs/ca-certificates.crt")
+# Both endpoints are served by the one front, at the IP-query URL's host and port.
+ENDPOINT = urllib.parse.urlsplit(IP_QUERY_URL)
+NAME, PORT = ENDPOINT.hostname, ENDPOINT.port or 443
+
+
+class Relay(socketserver.BaseRequestHandler):
+    """One connection: the TLS handshake, then bytes both ways until a side closes."""
+
+    def handle(self):
+        self.server.connections += 1
+        self.request.settimeout(30)
+        try:
+            with self.server.context.wrap_socket(self.request, server_side=True) as tls, \
+                 socket.create_connection(("127.0.0.1", self.server.service_port), 30) as plain:
+                other = {tls: plain, plain: tls}
+                while True:
+                    # Bytes already decrypted are not seen by select.
+                    ready = [tls] if tls.pending() else select.select([tls, plain], [], [], 30)[0]
+                    if not ready:
+                        return
+                    for source in ready:
+                        data = source.recv(65536)
+                        if not data:
+                            return
+                        other[source].sendall(data)
+        except OSError:
+            pass  # a handshake the client refused, or a side gone
+
+
+class TlsFront(socketserver.ThreadingTCPServer):
+    """127.0.0.1:PORT with one certificate chain; counts the connections it accepted."""
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def __init__(self, chain, key, service_port):
+        super().__init__(("127.0.0.1", PORT), Relay)
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(chain, key)
+        self.service_port = service_port
+        self.connections = 0
+
+    def __enter__(self):
+        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.05},
+                         daemon=True).start()
+        return self
+
+    def __exit__(self, *exc):
+        self.shutdown()
+        self.server_close()
+
+
+def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2, back_days=0):
+    """name.key and name.pem in folder: a P-256 key and a certificate for subject (a CA's with
+    authority), signed by ca (a name made earlier) or by itself; back_days moves its validity
+    into the past."""
+    extensions = (["basicConstraints=critical,CA:TRUE"] if authority else
+                  [f"subjectAltName=DNS:{subject}", "basicConstraints=CA:FALSE"])
+    command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+               "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.pem", "-days", str(days),
+               "-subj", f"/CN={subject}"]
+    for extension in extensions:
+        command += ["-addext", extension]
+    if ca is not None:
+        command += ["-CA", f"{ca}.pem", "-CAkey", f"{ca}.key"]
+    if back_days:
+        command = ["faketime", "-f", f"-{back_days}d", *command]
+    subprocess.run(command, cwd=folder, capture_output=True, check=True)
+
+
+class Certificates(FaultCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.keys = tempfile.TemporaryDirectory(prefix="ralto-tls-")
+        folder = Path(cls.keys.name)
+        make_certificate(folder, "ca", "ralto test CA", authority=True)
+        make_certificate(folder, "trusted", NAME, ca="ca")
+        make_certificate(folder, "self-signed", NAME)
+        make_certificate(folder, "expired", NAME, ca="ca", days=30, back_days=60)
+        make_certificate(folder, "wrong-name", "other." + NAME, ca="ca")
+        (folder / "hosts").write_text(f"127.0.0.1 {NAME}\n")
+        system = Path(CA_BUNDLE).read_bytes() if Path(CA_BUNDLE).exists() else b""
+        (folder / "bundle.pem").write_bytes((folder / "ca.pem").read_bytes() + system)
+        cls.setup = (f"mount --bind {shlex.quote(str(folder / 'hosts'))} /etc/hosts && "
+                     f"mount --bind {shlex.quote(str(folder / 'bundle.pem'))} "
+                     f"{shlex.quote(CA_BUNDLE)} || exit 97")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.keys.cleanup()
+        super().tearDownClass()
+
+    def program_env(self, now=None):
+        proxy = self.service.proxy_env()
+        return {k: v for k, v in super().program_env(now).items() if k not in proxy}
+
+    def pass_behind(self, certificate):
+        """One verbose pass against the front showing certificate; its boxes and the number
+        of connections the front accepted."""
+        folder = Path(self.keys.name)
+        with TlsFront(folder / f"{certificate}.pem", folder / f"{certificate}.key",
+                      self.service.port) as front:
+            shown = self.run_in_namespace(self.setup, [*DEMO, "verbose"])
+        return shown, front.connections
+
+    def test_a_trusted_certificate_carries_the_whole_pass(self):
+        shown, _ = self.pass_behind("trusted")
+        self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
+        self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
+        self.assertEqual(self.read(REQUEST_LOG).decode(), f"{UPDATE_BASE}?hostname={DEMO[0]}"
+                         f"&myip={SERVICE_IP}&user={DEMO[1]}&pass={DEMO[2]}")
+        # Origin-form targets: the requests came through the front, not through a proxy.
+        query, update = self.sent()
+        self.assertEqual(query["target"], "/ipCheck.php")
+        self.assertEqual(header_of(update, "Host"), f"{NAME}:{PORT}")
+        self.assertEqual(params_of(update), {"hostname": DEMO[0], "myip": SERVICE_IP,
+                                             "user": DEMO[1], "pass": DEMO[2]})
+
+    def test_an_untrusted_certificate_fails_the_transfer(self):
+        for certificate in ("self-signed", "expired", "wrong-name"):
+            with self.subTest(certificate=certificate):
+                self.fresh()
+                shown, connections = self.pass_behind(certificate)
+                self.assertEqual(shown, "")
+                # The front was reached: the certificate, not the name, stopped the pass.
+                self.assertGreaterEqual(connections, 1)
+                self.assert_files([])
+                self.assertEqual(self.sent(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
