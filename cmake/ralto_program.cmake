@@ -1,27 +1,34 @@
 # The one recipe for a copy of the program, and for the download it is built with.
 cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH RALTO_ROOT)
 
-# ralto_download(<target> [STALL_SECONDS s])
+# ralto_download(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s])
 # Compiles the download of a URL to a file into <target>, with these time bounds:
-#   STALL_SECONDS  a transfer that receives less than a byte a second for this long fails (120)
+#   STALL_SECONDS     a transfer averaging less than a byte a second this long fails (120)
+#   TRANSFER_SECONDS  a bounded transfer (the pass's two) fails after this long in all (300)
 function(ralto_download target)
-  cmake_parse_arguments(ARG "" "STALL_SECONDS" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "STALL_SECONDS;TRANSFER_SECONDS" "" ${ARGN})
   if(NOT DEFINED ARG_STALL_SECONDS)
     set(ARG_STALL_SECONDS 120)
   endif()
+  if(NOT DEFINED ARG_TRANSFER_SECONDS)
+    set(ARG_TRANSFER_SECONDS 300)
+  endif()
   target_sources(${target} PRIVATE ${RALTO_ROOT}/runtime/net/download.cpp)
-  target_compile_definitions(${target} PRIVATE RALTO_STALL_SECONDS=${ARG_STALL_SECONDS})
+  target_compile_definitions(${target} PRIVATE RALTO_STALL_SECONDS=${ARG_STALL_SECONDS}
+                                               RALTO_TRANSFER_SECONDS=${ARG_TRANSFER_SECONDS})
   target_link_libraries(${target} PRIVATE ralto_net ralto_files)
 endfunction()
 
-# ralto_program(<target> [STALL_SECONDS s] [IP_QUERY_URL url] [UPDATE_BASE base])
+# ralto_program(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]
+#               [UPDATE_BASE base])
 # Makes one copy of the program in the build folder's top, named <target>: the updater and the
 # download compiled for it with its knobs, the rest of the runtime and the program's platform
 # (no test hooks) linked in, with the settings every copy shares. The endpoints default to
 # the cache variables RALTO_IP_QUERY_URL and RALTO_UPDATE_BASE, the time bounds to the
 # shipped ones.
 function(ralto_program target)
-  cmake_parse_arguments(ARG "" "STALL_SECONDS;IP_QUERY_URL;UPDATE_BASE" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE" ""
+                        ${ARGN})
   if(NOT DEFINED ARG_IP_QUERY_URL)
     set(ARG_IP_QUERY_URL ${RALTO_IP_QUERY_URL})
   endif()
@@ -36,9 +43,11 @@ function(ralto_program target)
     ${updater}/update_url.cpp
   )
   set(knobs)
-  if(DEFINED ARG_STALL_SECONDS)
-    set(knobs STALL_SECONDS ${ARG_STALL_SECONDS})
-  endif()
+  foreach(knob STALL_SECONDS TRANSFER_SECONDS)
+    if(DEFINED ARG_${knob})
+      list(APPEND knobs ${knob} ${ARG_${knob}})
+    endif()
+  endforeach()
   ralto_download(${target} ${knobs})
   target_compile_definitions(${target} PRIVATE
     "RALTO_IP_QUERY_URL=u\"${ARG_IP_QUERY_URL}\""

@@ -120,7 +120,10 @@ void RunLockedPass() {
     StoreFirstLine(&run.oldIp);
   }
 
-  if (FetchUrlToFile(run.ipQueryUrl, run.ipFile) == 0) return;
+  // An error page is no address: the query fails as if nothing had come.
+  if (FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails) == 0) {
+    return;
+  }
   if (OpenFileForRead(0, run.ipFile) <= 0) {
     ShowComposed(u"Fehler",
                  {u"Url ", run.ipQueryUrl, u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
@@ -142,7 +145,12 @@ void RunLockedPass() {
 
   BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw);
   if (!IsSilent()) WriteRequestLog();
-  if (FetchUrlToFile(run.updateUrl, run.resultFile) == 0) return;
+  // A provider that is down never processed the update: nothing is recorded, so that the
+  // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
+  if (FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails) ==
+      0) {
+    return;
+  }
   // Accepted only once the server has it: after a failed transfer the next run sends again,
   // while an answer it did give, a refusal included, is never repeated.
   CopyFileTo(run.ipFile, run.checkFile);

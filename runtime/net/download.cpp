@@ -17,7 +17,7 @@
 #include "runtime/strings/text_convert.h"
 
 // The time bounds come from the program recipe (cmake/ralto_program.cmake).
-#ifndef RALTO_STALL_SECONDS
+#if !defined(RALTO_STALL_SECONDS) || !defined(RALTO_TRANSFER_SECONDS)
 #error "build the download through ralto_download(), which sets its time bounds"
 #endif
 
@@ -32,6 +32,17 @@ constexpr std::size_t DownloadStackSize = 8192;
 // A server that accepts and then sends nothing would otherwise hold the run, and every
 // scheduled run after it, for ever.
 constexpr long StallSeconds = RALTO_STALL_SECONDS;
+// libcurl's guard looks at the average rate only: a few bytes every few seconds keep a
+// transfer alive. A bounded transfer ends after this long, whatever arrives.
+constexpr long TransferSeconds = RALTO_TRANSFER_SECONDS;
+
+// Whether a finished transfer's HTTP status makes it a failure under the job's flags.
+bool StatusFails(std::uint32_t flags, long status) {
+  if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
+  // The server never processed the request: it is to be sent again, not taken as an answer.
+  return (flags & DownloadUnprocessedFails) &&
+         (status >= 500 || status == 407 || status == 408 || status == 429);
+}
 
 // A malloc'd copy of the text; null when memory is exhausted.
 char16_t* DuplicateText(const char16_t* text) {
@@ -47,6 +58,12 @@ char16_t* DuplicateText(const char16_t* text) {
 std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* userData) {
   auto* job = static_cast<DownloadJob*>(userData);
   if (job->status.load(std::memory_order_relaxed) == DownloadAborted) return 0;
+  // Past the cap nothing more is written: the transfer fails with what came before it.
+  if ((job->flags & DownloadBounded) &&
+      job->bytesWritten.load(std::memory_order_relaxed) + static_cast<std::int64_t>(size * count) >
+          DownloadMaxBytes) {
+    return 0;
+  }
   // libcurl hands over at most CURL_MAX_WRITE_SIZE bytes at a time: one write call fits.
   sys::DWORD written = 0;
   sys::WriteFile(job->fileHandle, data, static_cast<sys::DWORD>(size * count), &written, nullptr);
@@ -72,10 +89,20 @@ std::int32_t RunDownload(DownloadJob* job) {
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
+      if (job->flags & DownloadBounded) {
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes});
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds);
+      }
       curl_easy_setopt(curl, CURLOPT_URL, url);
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
-      const bool complete = curl_easy_perform(curl) == CURLE_OK;
+      bool complete = curl_easy_perform(curl) == CURLE_OK;
+      long status = 0;
+      if (complete && curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+        complete = !StatusFails(job->flags, status);
+      }
       sys::CloseHandle(job->fileHandle);
       if (complete) {
         result = ReplaceWithTemporary(temporary, job->file, false);

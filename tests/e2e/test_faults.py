@@ -10,6 +10,7 @@ read-only bind mount or a tiny tmpfs holds even for root and vanishes with the p
 import os
 import random
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -368,6 +369,24 @@ class ServiceFaults(FaultCase):
                 self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
                 self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG])
 
+    def test_redirects_go_to_http_and_https_only(self):
+        # Something listens where the redirect points; nothing may ever connect to it.
+        with socket.socket() as listener:
+            listener.bind(("127.0.0.1", 0))
+            listener.listen(1)
+            listener.setblocking(False)
+            port = listener.getsockname()[1]
+            for scheme in ("ftp", "file", "gopher"):
+                with self.subTest(scheme=scheme):
+                    self.fresh()
+                    self.with_old_check_file()
+                    self.service.fault("redirect", path="/ipCheck.php",
+                                       location=f"{scheme}://127.0.0.1:{port}/ipCheck.php")
+                    self.assertEqual(self.run_past_interval(), "")
+                    self.assert_files([CHECK_FILE])
+                    with self.assertRaises(BlockingIOError):
+                        listener.accept()
+
     def test_odd_bytes_in_the_ip_answer(self):
         cases = [  # body, the first line as read, plausible
             (f"{NEW_IP}\0junk\n".encode(), NEW_IP, True),
@@ -437,26 +456,63 @@ class StalledService(FaultCase):
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assert_files([CHECK_FILE, IP_FILE])
 
+    def test_bursts_that_never_end_meet_the_ceiling(self):
+        # Twelve bytes a second keep the stall guard content for ever; the ceiling does not.
+        for path, left in (("/ipCheck.php", [CHECK_FILE]),
+                           ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG])):
+            with self.subTest(path=path):
+                self.fresh()
+                self.with_old_check_file()
+                self.service.fault("endless", path=path, chunk=6, interval=0.5)
+                self.assertEqual(self.run_short_guard(), "")
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assert_files(left)
+
 
 class BigAnswers(FaultCase):
-    """First lines of 10 MB, in either answer."""
+    """Each transfer of the pass takes 1 MiB at most; a longer or endless body fails it as
+    any broken transfer does, and leaves nothing."""
 
-    TEN_MB = 10 * 1024 * 1024
+    CAP = 1 << 20
 
-    def test_ten_megabyte_ip_answer_ends_the_pass_quietly(self):
-        # All digits: plausible. The update URL is then too long for libcurl to send, so no
-        # answer comes and the old address stays.
-        self.service.fault("big", path="/ipCheck.php", bytes=self.TEN_MB, prefix=b"1",
-                           fill=b"2")
-        self.with_old_check_file()
-        self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL), "")
-        self.assertEqual(self.read(IP_FILE), b"1" + b"2" * (self.TEN_MB - 1))
-        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
-        self.assertIsNone(self.read(RESULT_FILE))
+    def test_one_mebibyte_is_taken_one_byte_more_is_not(self):
+        for length in ({}, {"length": "none"}):
+            for extra, taken in ((0, True), (1, False)):
+                with self.subTest(length=length, size=self.CAP + extra):
+                    # The IP answer: its first line counts, the rest fills it up.
+                    self.fresh()
+                    self.with_old_check_file()
+                    self.service.fault("big", path="/ipCheck.php", bytes=self.CAP + extra,
+                                       prefix=f"{NEW_IP}\n".encode(), fill=b"y", **length)
+                    self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL), "")
+                    self.assertEqual(len(self.updates()), 1 if taken else 0)
+                    self.assertEqual(len(self.read(IP_FILE) or b""), self.CAP if taken else 0)
+                    # The update answer: shown in a verbose run, so silent here.
+                    self.fresh()
+                    self.with_old_check_file()
+                    self.service.fault("big", path="/nic/update", bytes=self.CAP + extra,
+                                       prefix=b"nochg ", fill=b"z", **length)
+                    self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL), "")
+                    self.assertEqual(self.read(CHECK_FILE),
+                                     f"{SERVICE_IP}\n".encode() if taken else OLD_ANSWER)
+                    self.assertEqual(self.files(), [CHECK_FILE, IP_FILE])
+
+    def test_an_endless_body_fails_and_leaves_nothing(self):
+        for path, left in (("/ipCheck.php", [CHECK_FILE]),
+                           ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG])):
+            with self.subTest(path=path):
+                self.fresh()
+                self.with_old_check_file()
+                self.service.fault("endless", path=path)
+                self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL), "")
+                self.assertEqual(self.files(), left)
+                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 
     def test_a_first_line_beyond_what_the_string_area_holds(self):
         # 1.1 GB in one line would be 2.2 GB as UTF-16: the line ends early instead, and the
         # pass goes on as for any other old address.
+        if os.environ.get("RALTO_UNDER_WINE"):
+            self.skipTest("a 1.1 GB file is left to the Linux build")
         with open(self.folder / CHECK_FILE, "wb") as check_file:
             check_file.write(b"1")
             block = b"2" * (1 << 20)
@@ -464,13 +520,6 @@ class BigAnswers(FaultCase):
                 check_file.write(block)
         shown = self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL)
         self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
-        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
-
-    def test_ten_megabyte_update_answer_is_shown_whole(self):
-        self.service.fault("big", path="/nic/update", bytes=self.TEN_MB, prefix=b"nochg ",
-                           fill=b"z")
-        shown = self.run_pass(*DEMO, "verbose")
-        self.assertEqual(shown, accepted_box("nochg " + "z" * (self.TEN_MB - 6)))
         self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
 
 

@@ -259,14 +259,18 @@ class IpAnswer(PassCase):
         self.assertEqual(self.updates(), [])
         self.assertEqual(self.read(CHECK_FILE), f"{OLD_IP}\n".encode())
 
-    def test_error_status_is_not_examined(self):
-        self.answer_ip_query(b"192.0.2.9\n", status=404)
-        self.assertEqual(self.run_pass(*DEMO, "silent"), "")
-        self.assertEqual(params_of(self.updates()[0])["myip"], "192.0.2.9")
-        self.fresh()
-        self.answer_ip_query(b"<h1>500 Internal Server Error</h1>\n", status=500)
-        self.assertEqual(self.run_pass(*DEMO, "verbose"),
-                         implausible_box("<h1>500 Internal Server Error</h1>"))
+    def test_an_error_status_is_a_failed_query(self):
+        # An error page that begins with a digit would pass for an address.
+        for status in (404, 500, 429):
+            for mode in ("verbose", "silent"):
+                with self.subTest(status=status, mode=mode):
+                    self.fresh()
+                    self.with_old_check_file()
+                    self.answer_ip_query(f"{status} Error\n".encode(), status=status)
+                    self.assertEqual(self.run_pass(*DEMO, mode, age=OLD_ENOUGH), "")
+                    self.assertEqual(self.files(), [CHECK_FILE])
+                    self.assertEqual(self.read(CHECK_FILE), (OLD_IP + "\n").encode())
+                    self.assertEqual(self.updates(), [])
 
 
 class UpdateAnswer(PassCase):
@@ -303,12 +307,26 @@ class UpdateAnswer(PassCase):
     def test_error_status_bodies_are_judged_by_their_words(self):
         for status, body, expected in [
                 (404, b"good 203.0.113.7\n", accepted_box("good 203.0.113.7")),
-                (500, b"Internal Server Error\n", server_box("Internal Server Error")),
                 (401, b"badauth\n", server_box("badauth"))]:
             with self.subTest(status=status):
                 self.fresh()
                 self.answer_update(body, status=status)
                 self.assertEqual(self.run_pass(*DEMO, "verbose"), expected)
+                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+    def test_an_update_the_provider_never_processed_is_sent_again(self):
+        for status in (407, 408, 429, 500, 503):
+            with self.subTest(status=status):
+                self.fresh()
+                self.with_old_check_file()
+                self.answer_update(b"good but not really\n", status=status)
+                self.assertEqual(self.run_pass(*DEMO, "verbose", age=OLD_ENOUGH), "")
+                self.assertEqual(self.read(CHECK_FILE), (OLD_IP + "\n").encode())
+                self.assertIsNone(self.read(RESULT_FILE))
+                self.service.control(clear=1)
+                self.assertEqual(self.run_pass(*DEMO, "verbose", age=OLD_ENOUGH),
+                                 accepted_box(f"good {SERVICE_IP}"))
+                self.assertEqual(len(self.updates()), 2)
 
     def test_a_refused_update_is_not_repeated(self):
         self.assertEqual(self.run_pass("demo.example.net", "demo", "wrong", "verbose"),
