@@ -13,7 +13,9 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from service import Service  # noqa: E402
 
-BUILD = ROOT / "build-release"
+# The release preset in a folder of its own: the package of the placeholder endpoints, which
+# the local service answers through http_proxy, whatever build-release/ was configured with.
+BUILD = ROOT / "build-package"
 CONTENTS = {
     "./usr/bin/ralto-update": "-rwxr-xr-x",
     "./usr/lib/systemd/system/ralto-update@.service": "-rw-r--r--",
@@ -37,8 +39,8 @@ class Package(unittest.TestCase):
     def setUpClass(cls):
         for old in BUILD.glob("*.deb"):
             old.unlink()
-        for step in (["cmake", "--preset", "release"],
-                     ["cmake", "--build", "--preset", "release", "-j", str(os.cpu_count()),
+        for step in (["cmake", "--preset", "release", "-B", str(BUILD)],
+                     ["cmake", "--build", str(BUILD), "-j", str(os.cpu_count()),
                       "--target", "package"]):
             built = run(*step, cwd=ROOT)
             if built.returncode != 0:
