@@ -3,6 +3,7 @@ local service, linted, and its systemd units verified. Run inside a loopback-onl
 """
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -89,10 +90,14 @@ class Package(unittest.TestCase):
         linted = run("lintian", "--allow-root", "--fail-on", "error,warning", str(self.deb))
         self.assertEqual(linted.returncode, 0, linted.stdout + linted.stderr)
 
-    def test_units_verify_with_the_unpacked_program(self):
+    def test_units_run_the_installed_program_with_the_example_variables_and_verify(self):
         units = self.tree / "usr/lib/systemd/system"
         service = (units / "ralto-update@.service").read_text()
-        self.assertIn("\nExecStart=/usr/bin/ralto-update ", service)
+        exec_start = re.search(r"^ExecStart=.*", service, re.MULTILINE).group()
+        self.assertTrue(exec_start.startswith("ExecStart=/usr/bin/ralto-update "), exec_start)
+        example = (self.tree / "usr/share/doc/ralto-update/examples/host.conf").read_text()
+        self.assertEqual(re.findall(r"\$\{(\w+)\}", exec_start),
+                         re.findall(r"^(\w+)=", example, re.MULTILINE))
         copy = Path(self.temp.name) / "units"
         copy.mkdir()
         (copy / "ralto-update@.service").write_text(
