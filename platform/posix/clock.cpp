@@ -95,7 +95,7 @@ void Sleep(DWORD milliseconds) {
 UINT timeBeginPeriod(UINT milliseconds) {
   constexpr UINT TIMERR_NOCANDO = 97;
   if (milliseconds == 0) return TIMERR_NOCANDO;
-  // The system timer is already fine-grained: nothing to raise.
+    // The system timer is already fine-grained: nothing to raise.
 #ifdef RALTO_TEST_HOOKS
   timerPeriodRequests.fetch_add(1, std::memory_order_relaxed);
 #endif

@@ -16,6 +16,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/posix/robust_io.h"
 #include "platform/text_codec.h"
 
 namespace sys {
@@ -187,17 +188,6 @@ void EndSearch(Search* search) {
   delete search;
 }
 
-bool WriteAll(int fd, const char* bytes, std::size_t count, std::size_t* written) {
-  *written = 0;
-  while (*written < count) {
-    ssize_t n = write(fd, bytes + *written, count - *written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    *written += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // The folder part of path ("." when there is none) into folder.
 void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
   const char* slash = std::strrchr(path, '/');
@@ -286,8 +276,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, vo
   // that a short result always means the end of the file.
   DWORD total = 0;
   while (total < bytesToRead) {
-    ssize_t n = read(fd, static_cast<char*>(buffer) + total, bytesToRead - total);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = posix::ReadRetrying(fd, static_cast<char*>(buffer) + total, bytesToRead - total);
     if (n < 0) {
       if (bytesRead) *bytesRead = total;
       return FALSE;
@@ -304,7 +293,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
   int fd = DescriptorOf(file);
   if (fd < 0 || (!buffer && bytesToWrite)) return FALSE;
   std::size_t written = 0;
-  bool complete = WriteAll(fd, static_cast<const char*>(buffer), bytesToWrite, &written);
+  bool complete = posix::WriteAll(fd, buffer, bytesToWrite, &written);
   if (bytesWritten) *bytesWritten = static_cast<DWORD>(written);
   return complete ? TRUE : FALSE;
 }

@@ -22,11 +22,8 @@ FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   }
   int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return FolderLockUnavailable;
-  int result;
-  do {
-    result = flock(fd, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
+  // Without waiting, so no signal can interrupt it.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     // Only "someone has it" stops a run; any other failure (NFS without lock support, say)
     // must not make every run end quietly.
     const bool held = errno == EWOULDBLOCK;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/command_line_text.h"
+#include "platform/posix/robust_io.h"
 #include "platform/text_codec.h"
 
 namespace sys {
@@ -36,8 +37,7 @@ std::string ReadWholeFile(const char* path) {
   if (fd < 0) return raw;
   char chunk[4096];
   for (;;) {
-    ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = posix::ReadRetrying(fd, chunk, sizeof chunk);
     if (n <= 0) break;
     raw.append(chunk, static_cast<std::size_t>(n));
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/robust_io.h"
 #include "platform/posix/stand_in_windows.h"
 #include "platform/text_codec.h"
 
@@ -63,19 +64,6 @@ void AppendText(std::u16string& box, const char16_t* text) {
   }
 }
 
-bool WriteAll(int fd, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    ssize_t written = write(fd, bytes, count);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Standard error may be a pipe whose reader has gone (a scheduler's log, "| head"): the box
 // then fails with EPIPE instead of ending the process with SIGPIPE. The signal is blocked for
 // the write, and one the write raised is taken back before the mask is restored.
@@ -88,7 +76,8 @@ bool WriteWithoutSigpipe(int fd, const char* bytes, std::size_t count) {
   sigpending(&pending);
   const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
   pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-  bool written = WriteAll(fd, bytes, count);
+  std::size_t sent = 0;
+  bool written = posix::WriteAll(fd, bytes, count, &sent);
   if (!written && errno == EPIPE && !wasPending) {
     const timespec noWait{0, 0};
     while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
