@@ -21,10 +21,8 @@ namespace {
 
 constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
-constexpr std::int32_t CreationTime = 0;
 constexpr DateValue InvalidDate = -1;
 constexpr const char16_t* RequestLog = u"raltoUp.log";
-constexpr std::int32_t CreateKind = 3;
 
 // The working folder's lock while this run holds it. Every box ends the pass, so the lock goes
 // before a box appears: a box nobody dismisses must not hold off the runs after it.
@@ -81,7 +79,7 @@ bool LooksLikeAddress(const char16_t* ip) {
 // False when the check file is younger than the minimum age. A date that cannot be told
 // (past 2038) never blocks the run: the difference would be meaningless.
 bool CheckFileOldEnough() {
-  const DateValue created = FileTimestamp(updater.checkFile, CreationTime);
+  const DateValue created = FileTimestamp(updater.checkFile, TimestampCreation);
   const DateValue now = CurrentDate();
   if (created == InvalidDate || now == InvalidDate) return true;
   updater.checkAge = now - created;
@@ -95,7 +93,7 @@ bool IsAcceptedAnswer(const char16_t* answer) {
 // Written fresh and put in place whole; the password in it is for the owner only, from the
 // moment the file exists.
 void WriteRequestLog() {
-  OpenFileWithFlags(0, RequestLog, CreateKind, FileOwnerOnly | FileReplaceWhole);
+  OpenFileWithFlags(0, RequestLog, OpenCreate, FileOwnerOnly | FileReplaceWhole);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }
@@ -124,7 +122,7 @@ void RunLockedPass() {
   if (FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails) == 0) {
     return;
   }
-  if (OpenFileForRead(0, run.ipFile) <= 0) {
+  if (OpenFileForRead(0, run.ipFile) == 0) {
     ShowComposed(u"Fehler",
                  {u"Url ", run.ipQueryUrl, u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
     return;
@@ -155,7 +153,7 @@ void RunLockedPass() {
   // while an answer it did give, a refusal included, is never repeated.
   CopyFileTo(run.ipFile, run.checkFile);
 
-  if (OpenFileForRead(0, run.resultFile) <= 0) {
+  if (OpenFileForRead(0, run.resultFile) == 0) {
     Show(u"Fehler:", u"Kann Ergebnisdatei nicht lesen");
     return;
   }

@@ -8,14 +8,14 @@
 
 namespace ralto {
 
-std::int32_t FileTimestamp(const char16_t* name, std::int32_t kind) {
+std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
   if (!name) return 0;
   sys::WIN32_FIND_DATAW found;
   sys::HANDLE search = sys::FindFirstFileW(name, &found);
   if (search == sys::INVALID_HANDLE_VALUE) return 0;
-  const sys::FILETIME& stamp = kind == 1   ? found.ftLastAccessTime
-                               : kind == 2 ? found.ftLastWriteTime
-                                           : found.ftCreationTime;
+  const sys::FILETIME& stamp = kind == TimestampLastAccess  ? found.ftLastAccessTime
+                               : kind == TimestampLastWrite ? found.ftLastWriteTime
+                                                            : found.ftCreationTime;
   // The zone offset in force now, as CurrentDate uses, so that the difference of the two is
   // the file's true age across a change of daylight-saving time.
   sys::FILETIME local;
@@ -69,8 +69,7 @@ std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
 
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags) {
   if (!name) return 0;
-  constexpr std::uint32_t FlagClearReadOnly = 2;
-  if (flags & FlagClearReadOnly) sys::SetFileAttributesW(name, sys::FILE_ATTRIBUTE_NORMAL);
+  if (flags & RemoveClearReadOnly) sys::SetFileAttributesW(name, sys::FILE_ATTRIBUTE_NORMAL);
   return sys::DeleteFileW(name) ? 1 : 0;
 }
 

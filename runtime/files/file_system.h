@@ -4,17 +4,28 @@
 
 namespace ralto {
 
-// kind 1 last access, 2 last write, anything else creation; as a local DateValue.
-// 0 when the file is not found, -1 when the date is out of range. name may be a pattern with
-// * and ? in its last part: the first entry the folder lists is taken.
-std::int32_t FileTimestamp(const char16_t* name, std::int32_t kind);
+// Which of a file's times FileTimestamp gives; any other value is the creation time.
+enum TimestampKind : std::int32_t {
+  TimestampCreation = 0,
+  TimestampLastAccess = 1,
+  TimestampLastWrite = 2,
+};
+// The flags of RemoveFile.
+enum RemoveFlags : std::uint32_t {
+  RemoveClearReadOnly = 2,  // a read-only file loses the attribute and goes too
+};
+
+// A file's time as a local DateValue; 0 when the file is not found, -1 when the date is out of
+// range. name may be a pattern with * and ? in its last part: the first entry the folder lists
+// is taken.
+std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 // Replaces destination with a copy of source made beside it and put in its place in one
 // step once it is on the disk: a reader or a crash sees the old file or the new one, and a
 // link under destination is replaced, not written through. 0 on failure (destination a folder
 // or read-only, source unreadable, an absent name), with destination untouched.
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
-// flags 2: clear the read-only attribute first. 0 on failure (a read-only file without flag 2,
-// a missing file, a directory) or an absent name.
+// Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
+// RemoveClearReadOnly, a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);
 
 }  // namespace ralto

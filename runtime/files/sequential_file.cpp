@@ -23,11 +23,6 @@ namespace {
 
 constexpr std::int32_t FileTableStep = 16;
 constexpr std::uint32_t EncodingMask = 31;
-constexpr std::uint32_t FlagShareRead = 0x20000;
-constexpr std::uint32_t FlagShareAll = 0x40000;
-constexpr std::uint32_t FlagUnbuffered = 0x80000;
-constexpr std::uint32_t FlagAppend = 0x100000;
-constexpr std::uint32_t OptionNoLineEnds = 0x10000;
 
 constexpr std::size_t LineStep = 4096;
 constexpr std::int32_t ShortTextBytes = 256;
@@ -43,11 +38,11 @@ struct OpenMode {
   bool readOnly;
 };
 
-constexpr OpenMode ReadExisting{sys::GENERIC_READ, sys::OPEN_EXISTING, false, true};
-constexpr OpenMode OpenOrCreate{sys::GENERIC_READ | sys::GENERIC_WRITE, sys::OPEN_ALWAYS, false,
-                                false};
-constexpr OpenMode CreateNew{sys::GENERIC_READ | sys::GENERIC_WRITE, sys::CREATE_ALWAYS, true,
-                             false};
+constexpr OpenMode ExistingMode{sys::GENERIC_READ, sys::OPEN_EXISTING, false, true};
+constexpr OpenMode OpenOrCreateMode{sys::GENERIC_READ | sys::GENERIC_WRITE, sys::OPEN_ALWAYS, false,
+                                    false};
+constexpr OpenMode CreateMode{sys::GENERIC_READ | sys::GENERIC_WRITE, sys::CREATE_ALWAYS, true,
+                              false};
 
 std::int32_t ReadDirect(SequentialFile* file, void* destination, std::int32_t n) {
   sys::DWORD got = 0;
@@ -290,33 +285,34 @@ SequentialFile* FindOpenFile(ObjectId number) {
 }
 
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name) {
-  return OpenFile(number, name, ReadExisting, 0, EncodingUtf8, true, false);
+  return OpenFile(number, name, ExistingMode, 0, EncodingUtf8, true, false);
 }
 
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name) {
-  return OpenFile(number, name, CreateNew, 0, EncodingUtf8, true, false);
+  return OpenFile(number, name, CreateMode, 0, EncodingUtf8, true, false);
 }
 
-std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int32_t kind,
+std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenKind kind,
                                 std::uint32_t flags) {
-  const OpenMode* mode = kind == 1   ? &ReadExisting
-                         : kind == 2 ? &OpenOrCreate
-                         : kind == 3 ? &CreateNew
-                                     : nullptr;
-  sys::DWORD shareMode = (flags & FlagShareAll)    ? 7
-                         : (flags & FlagShareRead) ? sys::FILE_SHARE_READ
+  const OpenMode* mode = kind == OpenExisting   ? &ExistingMode
+                         : kind == OpenOrCreate ? &OpenOrCreateMode
+                         : kind == OpenCreate   ? &CreateMode
+                                                : nullptr;
+  sys::DWORD shareMode = (flags & FileShareAll)
+                             ? sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE
+                         : (flags & FileShareRead) ? sys::FILE_SHARE_READ
                                                    : 0;
   TextEncoding encoding = static_cast<TextEncoding>(flags & EncodingMask);
-  if (encoding == 0) encoding = EncodingUtf8;
-  bool append = kind == 2 && (flags & FlagAppend);
+  if (encoding == EncodingDefault) encoding = EncodingUtf8;
+  bool append = kind == OpenOrCreate && (flags & FileAppend);
   bool replaceWhole = (flags & FileReplaceWhole) != 0;
-  if (!mode || (replaceWhole && mode != &CreateNew)) {
+  if (!mode || (replaceWhole && kind != OpenCreate)) {
     // The number is given up as for any failed open; there is no file to open.
     if (fileTable && number >= 0 && ObtainObject(fileTable, number))
       ReleaseObject(fileTable, number);
     return 0;
   }
-  return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FlagUnbuffered), append,
+  return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FileUnbuffered), append,
                   (flags & FileOwnerOnly) != 0, replaceWhole);
 }
 
@@ -433,11 +429,11 @@ void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t ma
   SequentialFile* file = FindOpenFile(number);
   if (!file) return EmptyResult(at);
   TextEncoding encoding = static_cast<TextEncoding>(options & EncodingMask);
-  if (encoding == 0) encoding = file->encoding;
+  if (encoding == EncodingDefault) encoding = file->encoding;
   const bool utf16 = encoding == EncodingUtf16;
   const bool utf8 = encoding == EncodingUtf8;
   const std::int32_t unitBytes = utf16 ? 2 : 1;
-  const bool lineEnds = !(options & OptionNoLineEnds);
+  const bool lineEnds = !(options & ReadNoLineEnds);
 
   if (utf8 && lineEnds && ReadBufferedAsciiLine(file, maxUnits, at)) return;
 

@@ -14,27 +14,48 @@ extern std::int32_t DefaultFileBufferSize;
 // Creates the file table; before the first file operation. Without memory for it, every
 // later open gives 0.
 void InitFileTable();
-// number -1 opens a dynamic file whose id is returned. Non-zero on success, 0 on failure;
-// a file already open under number is closed first. Encoding UTF-8.
+
+// How OpenFileWithFlags opens a file; any other value opens nothing.
+enum FileOpenKind : std::int32_t {
+  OpenExisting = 1,  // an existing file, for reading only
+  OpenOrCreate = 2,  // for reading and writing, created when missing
+  OpenCreate = 3,    // created or emptied, for reading and writing
+};
+// The flags of OpenFileWithFlags. Their low 5 bits are a TextEncoding (EncodingDefault: UTF-8).
+enum FileFlags : std::uint32_t {
+  FileShareRead = 0x20000,   // others may read the file while it is open
+  FileShareAll = 0x40000,    // others may also write, rename and delete it
+  FileUnbuffered = 0x80000,  // every read and write goes straight to the system
+  FileAppend = 0x100000,     // with OpenOrCreate: writing starts at the end
+  FileOwnerOnly = 0x200000,  // a file created or emptied is its owner's alone (it holds a secret)
+  // With OpenCreate: written into a new temporary beside name that takes name's place when it
+  // is closed, whole, so that a reader never sees a part and a link or another user's file
+  // under name is replaced rather than written through (no temporary: 0).
+  FileReplaceWhole = 0x400000,
+};
+// The options of ReadTextWithOptions. Their low 5 bits are a TextEncoding for this read
+// (EncodingDefault: the file's own).
+enum ReadOptions : std::uint32_t {
+  ReadNoLineEnds = 0x10000,  // CR and LF are text; only NUL, the limit or the end stop a read
+};
+
+// The opens give 0 on failure and a non-zero value on success, to be tested against 0 only:
+// for number -1 the id of the new dynamic file, for any other number the file's system handle.
+// A file already open under number is closed first, even when the open then fails.
+// An existing file for reading, UTF-8.
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
-// Creates or truncates for reading and writing (second attempt: write-only truncate).
+// OpenCreate, UTF-8; an existing file that cannot be opened for reading as well is emptied
+// for writing only.
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
-// kind 1 read existing, 2 open or create, 3 create; flags: low 5 bits encoding,
-// 0x20000 share read, 0x40000 share all, 0x80000 unbuffered, 0x100000 append (kind 2),
-// FileOwnerOnly: a file created or truncated is its owner's alone (it holds a secret);
-// FileReplaceWhole (kind 3): written into a new temporary beside name that takes name's place
-// when it is closed, whole, so that a reader never sees a part and a link or another user's
-// file under name is replaced rather than written through (no temporary: 0).
-inline constexpr std::uint32_t FileOwnerOnly = 0x200000;
-inline constexpr std::uint32_t FileReplaceWhole = 0x400000;
-std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, std::int32_t kind,
+// flags: FileFlags or'ed with a TextEncoding.
+std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenKind kind,
                                 std::uint32_t flags);
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;
 // the empty text at the end of the file or for a number that is not open. A line longer than
 // 128 MiB ends there. May grow the area, which invalidates addresses into it.
 void ReadTextLine(ObjectId number, std::int32_t at);
-// options: low 5 bits an encoding for this read, 0x10000 no line-end detection;
-// maxUnits -1 for no limit (units: bytes, UTF-16 units or UTF-8 characters). As ReadTextLine.
+// options: ReadOptions or'ed with a TextEncoding; maxUnits -1 for no limit (units: bytes,
+// UTF-16 units or UTF-8 characters). As ReadTextLine.
 void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t maxUnits,
                          std::int32_t at);
 // Bytes written or buffered, in the file's encoding, no line end added; 0 when nothing was

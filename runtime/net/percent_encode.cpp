@@ -40,7 +40,7 @@ constexpr char HexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
-void PercentEncode(const char16_t* text, std::int32_t mode, std::int32_t at) {
+void PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
   if (!text) {
     ResetTemp(at);
     return;

@@ -4,11 +4,14 @@
 
 namespace ralto {
 
-// A text encoding: 2 UTF-8, 25 UTF-16LE, any other value the ANSI code page.
-using TextEncoding = std::int32_t;
-inline constexpr TextEncoding EncodingUtf8 = 2;
-inline constexpr TextEncoding EncodingAnsi = 24;
-inline constexpr TextEncoding EncodingUtf16 = 25;
+// A text encoding; any value not named here is the ANSI code page. In a file's flags and a
+// read's options EncodingDefault is none given: UTF-8 for an open, the file's own for a read.
+enum TextEncoding : std::int32_t {
+  EncodingDefault = 0,
+  EncodingUtf8 = 2,
+  EncodingAnsi = 24,
+  EncodingUtf16 = 25,
+};
 
 // The bytes (0-terminated; absent: empty) as a text in the area at at.
 void AnsiToTemp(const char* bytes, std::int32_t at);

@@ -13,9 +13,6 @@
 namespace ralto::fuzz {
 namespace {
 
-constexpr std::uint32_t NoLineEnds = 0x10000;
-constexpr std::uint32_t Unbuffered = 0x80000;
-
 // The one file every input is written to; gone again when the fuzzer ends normally.
 struct InputFile {
   std::string path = "/tmp/ralto-fuzz-lines-" + std::to_string(getpid());
@@ -68,7 +65,7 @@ bool SameReading(const Reading& got, const Reading& expected) {
 Reading ReadAll(const std::u16string& name, std::int32_t bufferSize, std::uint32_t flags,
                 std::uint32_t options, std::int32_t maxUnits, std::size_t size) {
   DefaultFileBufferSize = bufferSize;
-  FUZZ_CHECK(OpenFileWithFlags(0, name.c_str(), 1, flags) != 0);
+  FUZZ_CHECK(OpenFileWithFlags(0, name.c_str(), OpenExisting, flags) != 0);
   Reading reading;
   std::int64_t before = 0;
   for (;;) {
@@ -141,11 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::u16string& name = input.name;
 
   FuzzedDataProvider in(data, size);
-  static constexpr TextEncoding Encodings[] = {0, EncodingUtf8, EncodingAnsi, EncodingUtf16};
+  static constexpr TextEncoding Encodings[] = {EncodingDefault, EncodingUtf8, EncodingAnsi,
+                                               EncodingUtf16};
   static constexpr std::int32_t BufferSizes[] = {1, 2, 3, 5, 16, 4096};
   TextEncoding encoding = Encodings[in.ConsumeIntegralInRange(0, 3)];
   std::int32_t bufferSize = BufferSizes[in.ConsumeIntegralInRange(0, 5)];
-  std::uint32_t options = in.ConsumeBool() ? NoLineEnds : 0;
+  std::uint32_t options = in.ConsumeBool() ? ReadNoLineEnds : 0;
   std::int32_t maxUnits = in.ConsumeBool() ? in.ConsumeIntegralInRange(1, 40) : -1;
   bool encodingPerRead = in.ConsumeBool();
   std::string bytes = in.ConsumeRemainingBytesAsString();
@@ -154,19 +152,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The encoding either comes with the open (the file's own) or with each read.
   std::uint32_t flags = encoding;
   std::uint32_t readOptions = options;
-  if (encoding != 0 && encodingPerRead) {
+  if (encoding != EncodingDefault && encodingPerRead) {
     flags = 0;
     readOptions |= static_cast<std::uint32_t>(encoding);
   }
-  TextEncoding effective = encoding == 0 ? EncodingUtf8 : encoding;
+  TextEncoding effective = encoding == EncodingDefault ? EncodingUtf8 : encoding;
 
   Reading reference = ReadAll(name, 4096, flags, readOptions, maxUnits, bytes.size());
   FUZZ_CHECK(SameReading(ReadAll(name, bufferSize, flags, readOptions, maxUnits, bytes.size()),
                          reference));
   FUZZ_CHECK(SameReading(
-      ReadAll(name, 4096, flags | Unbuffered, readOptions, maxUnits, bytes.size()), reference));
+      ReadAll(name, 4096, flags | FileUnbuffered, readOptions, maxUnits, bytes.size()), reference));
 
-  if (!(options & NoLineEnds)) {
+  if (!(options & ReadNoLineEnds)) {
     for (const std::u16string& line : reference.lines) {
       FUZZ_CHECK(line.find_first_of(u"\r\n") == std::u16string::npos);
     }

@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace ralto::fuzz;
   StartRuntimeOnce();
   FuzzedDataProvider in(data, size);
-  std::int32_t mode = in.ConsumeBool() ? EncodingUtf8 : in.ConsumeIntegral<std::int32_t>();
+  auto mode = static_cast<TextEncoding>(in.ConsumeBool() ? EncodingUtf8
+                                                         : in.ConsumeIntegral<std::int32_t>());
   bool inArea = in.ConsumeBool();
   std::int32_t at = 2 * in.ConsumeIntegralInRange(0, 8);
   std::u16string text = ConsumeText(in, 2048);

@@ -31,12 +31,14 @@ TEST_F(FileSystemTest, TimestampKindsInLocalTimeWithTheOffsetInForceNow) {
     ScopedZone scoped(zone);
     // The offset of today is applied to both stamps, whatever it was on those days.
     long offset = ZoneOffsetNow();
-    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 1), Accessed + offset) << ZoneName(zone);
-    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), 2), Modified + offset) << ZoneName(zone);
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), TimestampLastAccess), Accessed + offset)
+        << ZoneName(zone);
+    EXPECT_EQ(FileTimestamp(Name("stamp").c_str(), TimestampLastWrite), Modified + offset)
+        << ZoneName(zone);
     DateValue now = CurrentDate();
-    for (std::int32_t kind : {0, 3, -1}) {
+    for (std::int32_t kind : {0, 3, -1}) {  // the creation time, and what is no other kind
       // The creation time is the file's birth a moment ago, not either stamp set since.
-      DateValue created = FileTimestamp(Name("stamp").c_str(), kind);
+      DateValue created = FileTimestamp(Name("stamp").c_str(), static_cast<TimestampKind>(kind));
       EXPECT_LE(created, now) << ZoneName(zone);
       EXPECT_GE(created, now - 60) << ZoneName(zone);
     }
@@ -53,27 +55,28 @@ TEST_F(FileSystemTest, TimestampOfAPatternIsTheFirstMatch) {
   SetTimes(PathOf("stamp_b.txt"), Accessed, Modified);
   SetTimes(PathOf("stamp_c.log"), Accessed, Accessed);
   SetTimes(PathOf("other.txt"), Modified, Accessed);
-  EXPECT_EQ(FileTimestamp(Name("stamp_*.txt").c_str(), 2), Modified);
-  EXPECT_EQ(FileTimestamp(Name("st?mp_?.log").c_str(), 2), Accessed);
-  EXPECT_EQ(FileTimestamp(Name("*her*").c_str(), 1), Modified);
-  EXPECT_EQ(FileTimestamp(Name("*.none").c_str(), 2), 0);
-  EXPECT_EQ(FileTimestamp(Name("stamp_?.txtx").c_str(), 2), 0);
+  EXPECT_EQ(FileTimestamp(Name("stamp_*.txt").c_str(), TimestampLastWrite), Modified);
+  EXPECT_EQ(FileTimestamp(Name("st?mp_?.log").c_str(), TimestampLastWrite), Accessed);
+  EXPECT_EQ(FileTimestamp(Name("*her*").c_str(), TimestampLastAccess), Modified);
+  EXPECT_EQ(FileTimestamp(Name("*.none").c_str(), TimestampLastWrite), 0);
+  EXPECT_EQ(FileTimestamp(Name("stamp_?.txtx").c_str(), TimestampLastWrite), 0);
 }
 
 TEST_F(FileSystemTest, TimestampFailuresAndDatesOutOfRange) {
   ScopedZone utc(utcZone);
   if (ZoneOffsetNow() != 0) GTEST_SKIP() << "the range's ends are UTC's";
-  EXPECT_EQ(FileTimestamp(nullptr, 0), 0);
-  EXPECT_EQ(FileTimestamp(u"", 0), 0);
-  EXPECT_EQ(FileTimestamp(Name("missing").c_str(), 0), 0);
-  EXPECT_EQ(FileTimestamp(Name("missing/*").c_str(), 0), 0);
+  EXPECT_EQ(FileTimestamp(nullptr, TimestampCreation), 0);
+  EXPECT_EQ(FileTimestamp(u"", TimestampCreation), 0);
+  EXPECT_EQ(FileTimestamp(Name("missing").c_str(), TimestampCreation), 0);
+  EXPECT_EQ(FileTimestamp(Name("missing/*").c_str(), TimestampCreation), 0);
   WriteBytes("old", "x");
   SetTimes(PathOf("old"), -315619200, 2208988800);  // 1960-01-01 and 2040-01-01
-  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 1), -1);
-  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 2), -1);
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), TimestampLastAccess), -1);
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), TimestampLastWrite), -1);
   SetTimes(PathOf("old"), 0, 2147483647);
-  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 1), 0);  // indistinguishable from a failure
-  EXPECT_EQ(FileTimestamp(Name("old").c_str(), 2), 2147483647);
+  // The first second of 1970 is indistinguishable from a failure.
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), TimestampLastAccess), 0);
+  EXPECT_EQ(FileTimestamp(Name("old").c_str(), TimestampLastWrite), 2147483647);
 }
 
 TEST_F(FileSystemTest, CopyReplacesTheDestinationWithANewFile) {
@@ -142,17 +145,17 @@ TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
   EXPECT_EQ(RemoveFile(Name("locked").c_str()), 0);
   EXPECT_EQ(RemoveFile(Name("locked").c_str(), 0), 0);
   EXPECT_TRUE(std::filesystem::exists(folder / "locked"));
-  EXPECT_NE(RemoveFile(Name("locked").c_str(), 2), 0);
+  EXPECT_NE(RemoveFile(Name("locked").c_str(), RemoveClearReadOnly), 0);
   EXPECT_FALSE(std::filesystem::exists(folder / "locked"));
 
   WriteBytes("plain", "x");
   EXPECT_NE(RemoveFile(Name("plain").c_str()), 0);
   EXPECT_FALSE(std::filesystem::exists(folder / "plain"));
   EXPECT_EQ(RemoveFile(Name("plain").c_str()), 0);
-  EXPECT_EQ(RemoveFile(Name("plain").c_str(), 2), 0);
-  EXPECT_EQ(RemoveFile(nullptr, 2), 0);
+  EXPECT_EQ(RemoveFile(Name("plain").c_str(), RemoveClearReadOnly), 0);
+  EXPECT_EQ(RemoveFile(nullptr, RemoveClearReadOnly), 0);
   std::filesystem::create_directory(folder / "dir");
-  EXPECT_EQ(RemoveFile(Name("dir").c_str(), 2), 0);
+  EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
   EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
 }
 

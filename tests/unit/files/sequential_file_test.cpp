@@ -13,7 +13,6 @@ using namespace std::string_literals;
 
 constexpr std::uint32_t Utf16Flags = EncodingUtf16;
 constexpr std::uint32_t AnsiFlags = EncodingAnsi;
-constexpr std::uint32_t NoLineEnds = 0x10000;
 
 struct LineCase {
   std::string bytes;                  // ASCII only, so that it can be written in every encoding
@@ -56,7 +55,7 @@ TEST_F(SequentialFileTest, LineEndsInEveryEncodingAndBufferSize) {
                      std::to_string(size) + ", bytes of length " + std::to_string(c.bytes.size()));
         DefaultFileBufferSize = size;
         WriteBytes("lines", encoding.wide ? AsUtf16Bytes(c.bytes) : c.bytes);
-        ASSERT_NE(OpenFileWithFlags(0, Name("lines").c_str(), 1, encoding.flags), 0);
+        ASSERT_NE(OpenFileWithFlags(0, Name("lines").c_str(), OpenExisting, encoding.flags), 0);
         for (const std::u16string& expected : c.lines) EXPECT_EQ(Line(0), expected);
         EXPECT_EQ(Line(0), u"");
         EXPECT_EQ(Line(0), u"");
@@ -83,7 +82,7 @@ TEST_F(SequentialFileTest, ByteOrderMarkIsPartOfTheFirstLine) {
   WriteBytes("bom16", std::string("\xFF\xFE"
                                   "a\0",
                                   4));
-  ASSERT_NE(OpenFileWithFlags(0, Name("bom16").c_str(), 1, Utf16Flags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("bom16").c_str(), OpenExisting, Utf16Flags), 0);
   EXPECT_EQ(Line(0), u"\uFEFFa");
 }
 
@@ -113,18 +112,18 @@ TEST_F(SequentialFileTest, IllFormedUtf8NeverSwallowsALineEnd) {
 
 TEST_F(SequentialFileTest, AnsiBytesAreWindows1252) {
   WriteBytes("ansi", "\xC4pfel \x80\n");
-  ASSERT_NE(OpenFileWithFlags(0, Name("ansi").c_str(), 1, AnsiFlags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("ansi").c_str(), OpenExisting, AnsiFlags), 0);
   EXPECT_EQ(Line(0), u"Äpfel €");
 }
 
 TEST_F(SequentialFileTest, OddUtf16TrailingByteIsIgnored) {
   WriteBytes("odd", std::string("a\0b", 3));
-  ASSERT_NE(OpenFileWithFlags(0, Name("odd").c_str(), 1, Utf16Flags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("odd").c_str(), OpenExisting, Utf16Flags), 0);
   EXPECT_EQ(Line(0), u"a");
   EXPECT_EQ(Line(0), u"");
 
   WriteBytes("oddcr", std::string("a\0\r\0b", 5));
-  ASSERT_NE(OpenFileWithFlags(0, Name("oddcr").c_str(), 1, Utf16Flags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("oddcr").c_str(), OpenExisting, Utf16Flags), 0);
   EXPECT_EQ(Line(0), u"a");
   EXPECT_EQ(Line(0), u"");
 }
@@ -160,7 +159,7 @@ TEST_F(SequentialFileTest, LongLinesComeBackWhole) {
     CloseFileSlot(0);
   }
   WriteBytes("long16", AsUtf16Bytes(std::string(70000, 'y') + "\nz"));
-  ASSERT_NE(OpenFileWithFlags(0, Name("long16").c_str(), 1, Utf16Flags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("long16").c_str(), OpenExisting, Utf16Flags), 0);
   EXPECT_EQ(Line(0), std::u16string(70000, u'y'));
   EXPECT_EQ(Line(0), u"z");
 }
@@ -173,7 +172,7 @@ TEST_F(SequentialFileTest, UnitLimitAndLineEndsSwitchedOff) {
   EXPECT_EQ(Line(0), u"def");
   EXPECT_EQ(Line(0, 0, 2), u"ÄÖ");  // UTF-8 counts characters
   EXPECT_EQ(Line(0), u"Üx");
-  EXPECT_EQ(Line(0, NoLineEnds), u"a\r\nb");  // the NUL still ends it
+  EXPECT_EQ(Line(0, ReadNoLineEnds), u"a\r\nb");  // the NUL still ends it
   EXPECT_EQ(Line(0), u"c");
 }
 
@@ -186,12 +185,13 @@ TEST_F(SequentialFileTest, WritesExactlyTheTextsBytes) {
   CloseFileSlot(0);
   EXPECT_EQ(ReadBytes("out"), "abc\xC3\x84\xE2\x82\xAC");
 
-  ASSERT_NE(OpenFileWithFlags(0, Name("out16").c_str(), 3, Utf16Flags), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("out16").c_str(), OpenCreate, Utf16Flags), 0);
   EXPECT_EQ(WriteText(0, u"aÄ"), 4);
   CloseFileSlot(0);
   EXPECT_EQ(ReadBytes("out16"), std::string("a\0\xC4\0", 4));
 
-  ASSERT_NE(OpenFileWithFlags(0, Name("outansi").c_str(), 3, AnsiFlags | 0x80000), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("outansi").c_str(), OpenCreate, AnsiFlags | FileUnbuffered),
+            0);
   // Unbuffered: straight to the file. Windows writes a near match where it knows one (a for
   // ą); for 中 there is none.
   EXPECT_EQ(WriteText(0, u"Ä€中"), 3);
@@ -207,8 +207,8 @@ TEST_F(SequentialFileTest, CreateEmptiesAnExistingFileAndReadOnlyOpensNeverWrite
   CloseFileSlot(0);
 
   WriteBytes("keep", "keep me");
-  for (std::uint32_t flags : {0u, 0x80000u}) {
-    ASSERT_NE(OpenFileWithFlags(0, Name("keep").c_str(), 1, flags), 0);
+  for (std::uint32_t flags : {0u, std::uint32_t{FileUnbuffered}}) {
+    ASSERT_NE(OpenFileWithFlags(0, Name("keep").c_str(), OpenExisting, flags), 0);
     EXPECT_EQ(WriteText(0, u"overwritten"), 0);
     CloseFileSlot(0);
     EXPECT_EQ(ReadBytes("keep"), "keep me");
@@ -251,7 +251,7 @@ TEST_F(SequentialFileTest, WriteAfterPartialReadLandsBehindTheLastConsumedByte) 
     SCOPED_TRACE(size);
     DefaultFileBufferSize = size;
     WriteBytes("rw", "line1\r\nline2\nline3\n");
-    ASSERT_NE(OpenFileWithFlags(0, Name("rw").c_str(), 2, 0), 0);
+    ASSERT_NE(OpenFileWithFlags(0, Name("rw").c_str(), OpenOrCreate, 0), 0);
     EXPECT_EQ(Line(0), u"line1");
     EXPECT_EQ(WriteText(0, u"XY"), 2);
     EXPECT_EQ(Line(0), u"ne2");  // reading again goes on behind the written bytes
@@ -262,34 +262,35 @@ TEST_F(SequentialFileTest, WriteAfterPartialReadLandsBehindTheLastConsumedByte) 
 }
 
 TEST_F(SequentialFileTest, OpenOrCreateAndAppend) {
-  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), 2, 0), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), OpenOrCreate, 0), 0);
   EXPECT_EQ(WriteText(0, u"first\n"), 6);
   CloseFileSlot(0);
-  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), 2, 0x100000), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), OpenOrCreate, FileAppend), 0);
   EXPECT_EQ(WriteText(0, u"second\n"), 7);
   CloseFileSlot(0);
-  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), 3, 0x100000), 0);  // no append with 3
+  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), OpenCreate, FileAppend), 0);  // no append
   CloseFileSlot(0);
   EXPECT_EQ(ReadBytes("log"), "");
 }
 
 TEST_F(SequentialFileTest, FlagsChooseEncodingAndBuffer) {
   WriteBytes("flags", "x");
-  ASSERT_NE(OpenFileWithFlags(0, Name("flags").c_str(), 1, 0x80000 | 0x40000 | AnsiFlags), 0);
+  const std::uint32_t flags = FileUnbuffered | FileShareAll | AnsiFlags;
+  ASSERT_NE(OpenFileWithFlags(0, Name("flags").c_str(), OpenExisting, flags), 0);
   SequentialFile* file = FindOpenFile(0);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->buffer, nullptr);
   EXPECT_EQ(file->bufferSize, 4096);
   EXPECT_EQ(file->encoding, EncodingAnsi);
   EXPECT_EQ(file->readOnly, 1);
-  ASSERT_NE(OpenFileWithFlags(0, Name("flags").c_str(), 2, 0x20000), 0);
+  ASSERT_NE(OpenFileWithFlags(0, Name("flags").c_str(), OpenOrCreate, FileShareRead), 0);
   file = FindOpenFile(0);
   EXPECT_NE(file->buffer, nullptr);
   EXPECT_EQ(file->encoding, EncodingUtf8);
   EXPECT_EQ(file->readOnly, 0);
   EXPECT_EQ(file->readMode, 1);
-  EXPECT_EQ(OpenFileWithFlags(0, Name("flags").c_str(), 4, 0), 0);
-  EXPECT_EQ(OpenFileWithFlags(0, Name("flags").c_str(), 0, 0), 0);
+  EXPECT_EQ(OpenFileWithFlags(0, Name("flags").c_str(), static_cast<FileOpenKind>(4), 0), 0);
+  EXPECT_EQ(OpenFileWithFlags(0, Name("flags").c_str(), static_cast<FileOpenKind>(0), 0), 0);
   EXPECT_EQ(FindOpenFile(0), nullptr);
 }
 
@@ -301,7 +302,7 @@ TEST_F(SequentialFileTest, FailedOpensGiveZeroAndChangeNothing) {
   EXPECT_EQ(OpenFileForRead(0, u""), 0);
   EXPECT_EQ(OpenFileForRead(0, directory.c_str()), 0);
   EXPECT_EQ(CreateFileForWrite(0, directory.c_str()), 0);
-  for (std::int32_t kind : {1, 2, 3}) {
+  for (FileOpenKind kind : {OpenExisting, OpenOrCreate, OpenCreate}) {
     EXPECT_EQ(OpenFileWithFlags(0, directory.c_str(), kind, 0), 0);
     EXPECT_EQ(OpenFileWithFlags(-1, directory.c_str(), kind, 0), 0);
   }

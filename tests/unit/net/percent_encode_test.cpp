@@ -18,7 +18,7 @@ namespace {
 class PercentEncodeTest : public StringsTest {
  protected:
   // The result of encoding text, with the area's position checked to sit at its terminator.
-  std::u16string Encode(const char16_t* text, std::int32_t mode, std::int32_t at = 0) {
+  std::u16string Encode(const char16_t* text, TextEncoding mode, std::int32_t at = 0) {
     PercentEncode(text, mode, at);
     std::u16string result(TempText(at));
     EXPECT_EQ(tempArea.position, at + 2 * static_cast<std::int32_t>(result.size()));
@@ -28,7 +28,7 @@ class PercentEncodeTest : public StringsTest {
 
 struct WorkedCase {
   const char16_t* input;
-  std::int32_t mode;
+  TextEncoding mode;
   const char16_t* output;
 };
 
