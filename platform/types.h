@@ -1,6 +1,6 @@
 // The Windows types and constants the runtime's system calls are spelled with.
-// A Windows implementation file includes this header before <windows.h>, so that the
-// macros there cannot rewrite the names declared here.
+// In the Windows build every file reads <windows.h> before this header: the compiler puts
+// platform/windows/windows_first.h first, and it drops the macros that would rewrite these names.
 #pragma once
 #include <cstddef>
 #include <cstdint>

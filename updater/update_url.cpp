@@ -2,6 +2,7 @@
 #include "updater/update_url.h"
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "runtime/net/percent_encode.h"
 
@@ -13,16 +14,17 @@ bool IsQuerySeparator(char16_t unit) {
   return unit == u'&' || unit == u'#' || unit == u'=';
 }
 
-void AppendQueryValue(const char16_t* value) {
+// False when the value cannot be encoded.
+bool AppendQueryValue(const char16_t* value) {
   const std::int32_t start = tempArea.position;
   AppendTemp(value);
-  PercentEncode(TempText(start), start);
+  if (!PercentEncode(TempText(start), start)) return false;
 
   const std::int32_t length = (tempArea.position - start) / 2;
   std::int32_t separators = 0;
   const char16_t* encoded = TempText(start);
   for (std::int32_t i = 0; i < length; ++i) separators += IsQuerySeparator(encoded[i]);
-  if (separators == 0) return;
+  if (separators == 0) return true;
 
   // Each separator grows by two units; widen in place from the end, after any growth.
   ReserveTemp(2 * separators, tempArea.position);
@@ -40,23 +42,30 @@ void AppendQueryValue(const char16_t* value) {
       text[--to] = unit;
     }
   }
+  return true;
 }
 
 }  // namespace
 
-void BuildUpdateUrl(StringValue* url, const char16_t* updateBase, const char16_t* host,
+bool BuildUpdateUrl(StringValue* url, const char16_t* updateBase, const char16_t* host,
                     const char16_t* ip, const char16_t* user, const char16_t* password) {
+  struct Field {
+    const char16_t* name;
+    const char16_t* value;
+  };
   const std::int32_t start = tempArea.position;
   AppendTemp(updateBase);
-  AppendTemp(u"?hostname=");
-  AppendQueryValue(host);
-  AppendTemp(u"&myip=");
-  AppendQueryValue(ip);
-  AppendTemp(u"&user=");
-  AppendQueryValue(user);
-  AppendTemp(u"&pass=");
-  AppendQueryValue(password);
+  bool built = true;
+  for (const Field& field : {Field{u"?hostname=", host}, Field{u"&myip=", ip},
+                             Field{u"&user=", user}, Field{u"&pass=", password}}) {
+    AppendTemp(field.name);
+    built = AppendQueryValue(field.value);
+    if (!built) break;
+  }
+  // No URL at all rather than one with a value left out.
+  if (!built) ResetTemp(start);
   StoreTemp(url, start);
+  return built;
 }
 
 }  // namespace ralto

@@ -3,6 +3,7 @@
 #include "runtime/net/percent_encode.h"
 
 #include <array>
+#include <climits>
 #include <cstring>
 
 #include "platform/heap.h"
@@ -13,8 +14,9 @@
 namespace ralto {
 namespace {
 
-// The query's own separators (& = ? / # @ ...) are safe on purpose: the updater encodes a
-// whole query at once, and they must reach the server as separators.
+// The safe set lets a query's own separators (& = ? / # @ ...) through, as they must stay when a
+// whole query is encoded. The updater encodes each value on its own and escapes the ones that
+// would split its query itself (update_url.cpp).
 constexpr std::array<bool, 256> MakeUrlSafeBytes() {
   std::array<bool, 256> safe{};
   for (int b = '0'; b <= '9'; ++b) safe[b] = true;
@@ -40,17 +42,17 @@ constexpr char HexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
-void PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
-  if (!text) {
-    ResetTemp(at);
-    return;
-  }
+bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
   // The whole text becomes bytes before the area is written: it may lie at at itself.
-  bool utf8 = mode == EncodingUtf8;
+  const bool utf8 = mode == EncodingUtf8;
   char* bytes = utf8 ? ToUtf8Bytes(text) : ToAnsiBytes(text);
-  std::size_t count = std::strlen(bytes);
-  auto* output = static_cast<char*>(sys::HeapAlloc(generalHeap, 0, 3 * count + 1));
-  if (output) {
+  const std::size_t count = bytes ? std::strlen(bytes) : 0;
+  // Three units a byte at most, and the area counts its units in an int.
+  auto* output = bytes && count <= INT_MAX / 3
+                     ? static_cast<char*>(sys::HeapAlloc(generalHeap, 0, 3 * count + 1))
+                     : nullptr;
+  const bool encoded = output != nullptr;
+  if (encoded) {
     char* out = output;
     for (std::size_t i = 0; i < count; ++i) {
       auto b = static_cast<unsigned char>(bytes[i]);
@@ -74,6 +76,7 @@ void PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
   } else {
     FreeAnsiBytes(bytes);
   }
+  return encoded;
 }
 
 }  // namespace ralto

@@ -7,12 +7,15 @@
 namespace ralto {
 
 // The encoded text into the area at at; text may lie in the area at at. EncodingUtf8 encodes
-// UTF-8 bytes, any other encoding ANSI bytes. Absent text, or no memory for the result: the
-// empty text. May grow the area: addresses into it are invalid afterwards.
-void PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at);
-// The same in UTF-8 mode, the form a query is encoded with.
-inline void PercentEncode(const char16_t* text, std::int32_t at) {
-  PercentEncode(text, EncodingUtf8, at);
+// UTF-8 bytes, any other encoding ANSI bytes; absent text encodes as the empty text. False
+// when the text cannot be encoded (no memory for its bytes or the result, a result too long
+// for the area): the empty text is then left at at, so a caller tells a failure from an
+// empty result by this answer alone. May grow the area: addresses into it are invalid
+// afterwards.
+bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at);
+// The same in UTF-8 mode, the form a query value is encoded with.
+inline bool PercentEncode(const char16_t* text, std::int32_t at) {
+  return PercentEncode(text, EncodingUtf8, at);
 }
 
 }  // namespace ralto

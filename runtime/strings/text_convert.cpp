@@ -12,21 +12,18 @@
 namespace ralto {
 namespace {
 
-char* EmptyBytes() {
-  auto* bytes = static_cast<char*>(std::malloc(1));
-  // Without even one byte there is nothing better to give than null.
-  if (bytes) *bytes = 0;
-  return bytes;
-}
-
 char* ToBytes(sys::UINT codePage, const char16_t* text) {
-  if (!text) return EmptyBytes();
+  if (!text) text = u"";
   std::int32_t units = TextLength(text) + 1;
   int size = sys::WideCharToMultiByte(codePage, 0, text, units, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return EmptyBytes();
+  if (size <= 0) return nullptr;
   auto* bytes = static_cast<char*>(std::malloc(static_cast<std::size_t>(size) + 1));
-  if (!bytes) return EmptyBytes();
+  if (!bytes) return nullptr;
   int written = sys::WideCharToMultiByte(codePage, 0, text, units, bytes, size, nullptr, nullptr);
+  if (written <= 0) {
+    std::free(bytes);
+    return nullptr;
+  }
   bytes[written] = 0;
   return bytes;
 }

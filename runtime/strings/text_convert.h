@@ -16,8 +16,9 @@ enum TextEncoding : std::int32_t {
 // The bytes (0-terminated; absent: empty) as a text in the area at at.
 void AnsiToTemp(const char* bytes, std::int32_t at);
 void Utf8ToTemp(const char* bytes, std::int32_t at);
-// A new 0-terminated byte string from malloc, never null (the empty string when the text
-// cannot be converted). Release with the matching Free function.
+// A new 0-terminated byte string from malloc (absent text: the empty string); null when the
+// text cannot be converted (no memory, or more bytes than an int counts), so that a failure
+// never passes for an empty text. Release with the matching Free function.
 char* ToAnsiBytes(const char16_t* text);
 char* ToUtf8Bytes(const char16_t* text);
 void FreeAnsiBytes(char* bytes);

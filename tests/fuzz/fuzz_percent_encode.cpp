@@ -60,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u16string text = ConsumeText(in, 2048);
 
   char* bytes = mode == EncodingUtf8 ? ToUtf8Bytes(text.c_str()) : ToAnsiBytes(text.c_str());
+  FUZZ_CHECK(bytes != nullptr);
   std::string expected = bytes;
   mode == EncodingUtf8 ? FreeUtf8Bytes(bytes) : FreeAnsiBytes(bytes);
 
@@ -68,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (inArea) {
     // The text at the result's own position: the encoder must read it all before writing.
     AppendTemp(text.c_str());
-    PercentEncode(TempText(at), mode, at);
+    FUZZ_CHECK(PercentEncode(TempText(at), mode, at));
   } else {
-    PercentEncode(text.c_str(), mode, at);
+    FUZZ_CHECK(PercentEncode(text.c_str(), mode, at));
   }
   std::u16string encoded = TempText(at);
   FUZZ_CHECK(tempArea.position == at + 2 * static_cast<std::int32_t>(encoded.size()));

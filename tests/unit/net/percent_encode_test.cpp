@@ -1,5 +1,6 @@
 // PercentEncode: the worked results, every byte value against the safe set as written down,
-// absent and empty texts, and a result written over its own input in the area.
+// absent and empty texts, a failure told from an empty result, and a result written over its
+// own input in the area.
 #include "runtime/net/percent_encode.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ class PercentEncodeTest : public StringsTest {
  protected:
   // The result of encoding text, with the area's position checked to sit at its terminator.
   std::u16string Encode(const char16_t* text, TextEncoding mode, std::int32_t at = 0) {
-    PercentEncode(text, mode, at);
+    EXPECT_TRUE(PercentEncode(text, mode, at));
     std::u16string result(TempText(at));
     EXPECT_EQ(tempArea.position, at + 2 * static_cast<std::int32_t>(result.size()));
     return result;
@@ -85,6 +86,17 @@ TEST_F(PercentEncodeTest, AbsentAndEmptyTextsGiveTheEmptyText) {
   EXPECT_EQ(Encode(u"", EncodingAnsi, 0), u"");
 }
 
+TEST_F(PercentEncodeTest, WithoutMemoryTheResultIsAFailureNotAnEmptyText) {
+  AppendTemp(u"abc");
+  sys::HANDLE heap = generalHeap;
+  generalHeap = nullptr;  // a heap that gives nothing, like an exhausted one
+  EXPECT_FALSE(PercentEncode(u"a b", EncodingUtf8, 2));
+  generalHeap = heap;
+  EXPECT_EQ(AreaText(2), u"");
+  EXPECT_EQ(tempArea.position, 2);
+  EXPECT_EQ(AreaText(0), u"a");
+}
+
 TEST_F(PercentEncodeTest, ResultOverwritesItsInputInTheArea) {
   // A long input makes the area grow while the result is written, so the input's address
   // is gone by then.
@@ -93,7 +105,7 @@ TEST_F(PercentEncodeTest, ResultOverwritesItsInputInTheArea) {
   AppendTemp(u"head:");
   std::int32_t at = tempArea.position;
   AppendTemp(value.c_str());
-  PercentEncode(TempText(at), EncodingUtf8, at);
+  ASSERT_TRUE(PercentEncode(TempText(at), EncodingUtf8, at));
 
   std::u16string expected = u"x=";
   for (int i = 0; i < 200; ++i) expected += u"%C3%A4%20";
