@@ -2,6 +2,8 @@
 // state while it is up, and get both back afterwards.
 #include "runtime/ui/message_box.h"
 
+#include <mutex>
+
 #include "platform/process.h"
 #include "platform/window.h"
 
@@ -21,7 +23,24 @@ WindowRestoreRecord* RecordOf(ListNode* node) {
 
 }  // namespace
 
+// Every thread that shows a box inserts, walks and unlinks here: the links are read and written
+// only under windowRestoreLock, and a record is filled under it when inserted. A thread reads its
+// own records without it, as only that thread unlinks them. The lock is never held across
+// EnableWindow, SetWindowPos or MessageBoxW: they send messages to the thread's own windows,
+// whose handlers may show a box and come back here.
 ListNode* windowRestoreList = nullptr;
+
+namespace {
+
+std::mutex windowRestoreLock;
+
+// This thread's first record from node on (towards older ones), or null. Under the lock.
+ListNode* OwnRecordFrom(ListNode* node, sys::DWORD threadId) {
+  while (node && RecordOf(node)->threadId != threadId) node = node->older;
+  return node;
+}
+
+}  // namespace
 
 sys::HWND ProcessForegroundWindow() {
   sys::HWND window = sys::GetForegroundWindow();
@@ -35,18 +54,22 @@ sys::BOOL RecordThreadWindow(sys::HWND window, sys::LPARAM) {
   sys::DWORD threadId = sys::GetCurrentThreadId();
   if (sys::GetWindowThreadProcessId(window, nullptr) != threadId) return 1;
   if (!sys::IsWindowVisible(window)) return 1;
-  auto* record = static_cast<WindowRestoreRecord*>(ListInsert(&windowRestoreList, RecordNodeSize));
-  // Without a record nothing could put the window back, so it is not touched at all.
-  if (!record) return 1;
-  record->threadId = threadId;
-  record->window = window;
-  if (sys::GetWindowLongW(window, sys::GWL_EXSTYLE) & sys::WS_EX_TOPMOST) record->wasTopmost = 1;
+  const bool topmost = (sys::GetWindowLongW(window, sys::GWL_EXSTYLE) & sys::WS_EX_TOPMOST) != 0;
   // The foreground window is the box's owner when it is ours; disabling it would leave the
   // box without an active owner.
-  if (window != sys::GetForegroundWindow() && sys::IsWindowEnabled(window)) {
-    record->disabledByUs = 1;
-    sys::EnableWindow(window, sys::FALSE);
+  const bool disable = window != sys::GetForegroundWindow() && sys::IsWindowEnabled(window);
+  {
+    std::lock_guard<std::mutex> guard(windowRestoreLock);
+    auto* record =
+        static_cast<WindowRestoreRecord*>(ListInsert(&windowRestoreList, RecordNodeSize));
+    // Without a record nothing could put the window back, so it is not touched at all.
+    if (!record) return 1;
+    record->threadId = threadId;
+    record->window = window;
+    record->wasTopmost = topmost ? 1 : 0;
+    record->disabledByUs = disable ? 1 : 0;
   }
+  if (disable) sys::EnableWindow(window, sys::FALSE);
   return 1;
 }
 
@@ -54,25 +77,32 @@ void PrepareModalWindows(std::int32_t begin) {
   sys::DWORD threadId = sys::GetCurrentThreadId();
   if (begin) {
     sys::EnumWindows(RecordThreadWindow, 1);
-    for (ListNode* node = windowRestoreList; node; node = node->older) {
-      WindowRestoreRecord* record = RecordOf(node);
-      if (record->threadId == threadId && record->wasTopmost) {
-        sys::SetWindowPos(record->window, sys::HWND_NOTOPMOST, 0, 0, 0, 0, KeepSizeAndPlace);
-      }
+    // Only this thread unlinks its records, so the one in hand stays while the lock is off.
+    std::unique_lock<std::mutex> guard(windowRestoreLock);
+    for (ListNode* node = OwnRecordFrom(windowRestoreList, threadId); node;
+         node = OwnRecordFrom(node->older, threadId)) {
+      const WindowRestoreRecord* record = RecordOf(node);
+      if (!record->wasTopmost) continue;
+      guard.unlock();
+      sys::SetWindowPos(record->window, sys::HWND_NOTOPMOST, 0, 0, 0, 0, KeepSizeAndPlace);
+      guard.lock();
     }
     return;
   }
-  for (ListNode* node = windowRestoreList; node;) {
-    ListNode* older = node->older;
-    WindowRestoreRecord* record = RecordOf(node);
-    if (record->threadId == threadId) {
-      if (record->disabledByUs) sys::EnableWindow(record->window, sys::TRUE);
-      if (record->wasTopmost) {
-        sys::SetWindowPos(record->window, sys::HWND_TOPMOST, 0, 0, 0, 0, KeepSizeAndPlace);
-      }
-      ListUnlink(&windowRestoreList, record);
+  // Each record leaves the list before its window is put back.
+  for (;;) {
+    WindowRestoreRecord record;
+    {
+      std::lock_guard<std::mutex> guard(windowRestoreLock);
+      ListNode* node = OwnRecordFrom(windowRestoreList, threadId);
+      if (!node) return;
+      record = *RecordOf(node);
+      ListUnlink(&windowRestoreList, RecordOf(node));
     }
-    node = older;
+    if (record.disabledByUs) sys::EnableWindow(record.window, sys::TRUE);
+    if (record.wasTopmost) {
+      sys::SetWindowPos(record.window, sys::HWND_TOPMOST, 0, 0, 0, 0, KeepSizeAndPlace);
+    }
   }
 }
 

@@ -20,7 +20,8 @@ struct WindowRestoreRecord {
   std::uint8_t disabledByUs;
 };
 
-// Records of every thread that is showing a box, newest first, in the general heap.
+// Records of every thread that is showing a box, newest first, in the general heap. Shared by
+// all threads: its links only under the lock beside its definition (message_box.cpp says when).
 extern ListNode* windowRestoreList;
 
 // The foreground window when it belongs to this process; null otherwise.

@@ -1,5 +1,6 @@
 // The message box with real top-level windows: which of the thread's windows it disables and
-// demotes while it is up, seen from a timer that runs inside the box, and what it puts back.
+// demotes while it is up, seen from a timer that runs inside the box, and what it puts back;
+// also with two threads' boxes up at once.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -64,11 +65,18 @@ struct BoxView {
   HWND owner = nullptr;
   std::vector<WindowState> states;
   std::vector<Record> records;  // in list order, newest first
+  bool looked = false;
 };
 
-std::vector<HWND> watched;
-BoxView seen;
-int ticks = 0;
+// Each thread that shows a box watches its own windows.
+thread_local std::vector<HWND> watched;
+thread_local BoxView seen;
+thread_local int ticks = 0;
+// Boxes that must be up together before any is looked at, and looked at before any closes
+// (closing puts windows back and changes the list the others read).
+int boxesTogether = 1;
+std::atomic<int> boxesUp{0};
+std::atomic<int> boxesSeen{0};
 
 BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   wchar_t name[16] = {};
@@ -78,25 +86,34 @@ BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   return 0;
 }
 
-// Runs inside the box's message loop: looks once the box is there, then presses Return in it.
+// Runs inside the box's message loop: looks once the box is there (and the others' with it),
+// then presses Return in it.
 void CALLBACK Inspect(HWND, UINT, UINT_PTR timer, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
-  if (!box) {
-    if (++ticks > TicksBeforeGivingUp) KillTimer(nullptr, timer);
-    return;
+  const bool late = ++ticks > TicksBeforeGivingUp;
+  if (!seen.box) {
+    EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&seen.box));
+    if (!seen.box) {
+      if (late) KillTimer(nullptr, timer);
+      return;
+    }
+    ++boxesUp;
   }
+  if (!seen.looked) {
+    if (boxesUp < boxesTogether && !late) return;
+    seen.owner = GetWindow(seen.box, GW_OWNER);
+    for (HWND window : watched) seen.states.push_back(StateOf(window));
+    for (ralto::ListNode* node = ralto::windowRestoreList; node; node = node->older) {
+      const auto* record = reinterpret_cast<const ralto::WindowRestoreRecord*>(node + 1);
+      seen.records.push_back({reinterpret_cast<HWND>(record->window), record->wasTopmost != 0,
+                              record->disabledByUs != 0});
+    }
+    seen.looked = true;
+    ++boxesSeen;
+  }
+  if (boxesSeen < boxesTogether && !late) return;
   KillTimer(nullptr, timer);
-  seen.box = box;
-  seen.owner = GetWindow(box, GW_OWNER);
-  for (HWND window : watched) seen.states.push_back(StateOf(window));
-  for (ralto::ListNode* node = ralto::windowRestoreList; node; node = node->older) {
-    const auto* record = reinterpret_cast<const ralto::WindowRestoreRecord*>(node + 1);
-    seen.records.push_back({reinterpret_cast<HWND>(record->window), record->wasTopmost != 0,
-                            record->disabledByUs != 0});
-  }
-  PostMessageW(box, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-  PostMessageW(box, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001));
+  PostMessageW(seen.box, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  PostMessageW(seen.box, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001));
 }
 
 class MessageBoxWindowsTest : public ::testing::Test {
@@ -114,6 +131,9 @@ class MessageBoxWindowsTest : public ::testing::Test {
     watched.clear();
     seen = BoxView{};
     ticks = 0;
+    boxesTogether = 1;
+    boxesUp = 0;
+    boxesSeen = 0;
   }
   void TearDown() override {
     for (HWND window : watched) DestroyWindow(window);
@@ -203,6 +223,49 @@ TEST_F(MessageBoxWindowsTest, TheForegroundWindowOwnsTheBoxAndIsNotDisabledByUs)
   EXPECT_FALSE(seen.states[0].topmost);
   EXPECT_EQ(StateOf(front), (WindowState{true, true}));
   EXPECT_EQ(StateOf(back), (WindowState{true, false}));
+}
+
+// Both threads record, disable and demote at the same moment, and each puts back its own
+// window while the other's box may still be up.
+TEST_F(MessageBoxWindowsTest, TwoThreadsBoxesUpAtOnceEachPutBackTheirOwnWindows) {
+  boxesTogether = 2;
+  struct Side {
+    HWND window = nullptr;
+    std::int32_t result = 0;
+    BoxView seen;
+    WindowState after{};
+  };
+  Side theirs;
+  std::atomic<bool> created{false};
+  std::thread other([&] {
+    HWND window = CreateTopLevel(true, true, 520);
+    theirs.window = window;
+    watched = {window};
+    created = true;
+    theirs.result = ShowWatched();
+    theirs.seen = seen;
+    theirs.after = StateOf(window);
+    DestroyWindow(window);
+  });
+  HWND mine = CreateTopLevel(true, true, 0);
+  while (!created) Sleep(1);
+  watched = {mine};
+  const std::int32_t result = ShowWatched();
+  other.join();
+
+  EXPECT_EQ(result, sys::IDOK);
+  EXPECT_EQ(theirs.result, sys::IDOK);
+  ASSERT_TRUE(seen.looked && theirs.seen.looked) << "the boxes were never up together";
+  // Each saw both threads' records, and its own window disabled and demoted.
+  const std::vector<Record> both = {{mine, true, true}, {theirs.window, true, true}};
+  EXPECT_EQ(ByWindow(seen.records), ByWindow(both));
+  EXPECT_EQ(ByWindow(theirs.seen.records), ByWindow(both));
+  const std::vector<WindowState> disabledAndDemoted = {{false, false}};
+  EXPECT_EQ(seen.states, disabledAndDemoted);
+  EXPECT_EQ(theirs.seen.states, disabledAndDemoted);
+  EXPECT_EQ(StateOf(mine), (WindowState{true, true}));
+  EXPECT_EQ(theirs.after, (WindowState{true, true}));
+  EXPECT_EQ(ralto::windowRestoreList, nullptr);
 }
 
 }  // namespace
