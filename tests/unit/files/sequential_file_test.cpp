@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "tests/unit/files/files_fixture.h"
 
 namespace ralto {
@@ -129,8 +130,9 @@ TEST_F(SequentialFileTest, OddUtf16TrailingByteIsIgnored) {
 }
 
 TEST_F(SequentialFileTest, UnitsStraddlingARefillAreGivenBackWhole) {
-  // An odd UTF-8 line first puts the UTF-16 units across every refill boundary.
-  WriteBytes("mixed", "x\n" + AsUtf16Bytes("ab\rcd\r\nef"));
+  // An odd UTF-8 line first puts the UTF-16 units across every refill boundary. A CR followed
+  // by U+010A, whose low byte is a line feed's, ends its line alone.
+  WriteBytes("mixed", "x\n" + AsUtf16Bytes("ab\rcd\r\nef\r") + "\x0A\x01" + AsUtf16Bytes("g"));
   for (std::int32_t size : bufferSizes) {
     SCOPED_TRACE(size);
     DefaultFileBufferSize = size;
@@ -139,6 +141,7 @@ TEST_F(SequentialFileTest, UnitsStraddlingARefillAreGivenBackWhole) {
     EXPECT_EQ(Line(0, Utf16Flags), u"ab");
     EXPECT_EQ(Line(0, Utf16Flags), u"cd");
     EXPECT_EQ(Line(0, Utf16Flags), u"ef");
+    EXPECT_EQ(Line(0, Utf16Flags), u"\u010Ag");
     CloseFileSlot(0);
   }
 }
@@ -182,8 +185,15 @@ TEST_F(SequentialFileTest, WritesExactlyTheTextsBytes) {
   EXPECT_EQ(WriteText(0, nullptr), 0);
   EXPECT_EQ(WriteText(0, u"abc"), 3);
   EXPECT_EQ(WriteText(0, u"Ä€"), 5);
+  // Three bytes a unit on either side of the largest text converted on the stack.
+  const std::u16string euros85(85, u'€');
+  const std::u16string euros86(86, u'€');
+  EXPECT_EQ(WriteText(0, euros85.c_str()), 255);
+  EXPECT_EQ(WriteText(0, euros86.c_str()), 258);
   CloseFileSlot(0);
-  EXPECT_EQ(ReadBytes("out"), "abc\xC3\x84\xE2\x82\xAC");
+  std::string euros;
+  for (int i = 0; i < 85 + 86; ++i) euros += "\xE2\x82\xAC";
+  EXPECT_EQ(ReadBytes("out"), "abc\xC3\x84\xE2\x82\xAC" + euros);
 
   ASSERT_NE(OpenFileWithFlags(0, Name("out16").c_str(), OpenCreate, Utf16Flags), 0);
   EXPECT_EQ(WriteText(0, u"aÄ"), 4);
@@ -332,7 +342,8 @@ TEST_F(SequentialFileTest, ReopeningANumberClosesAndFlushesTheFirstFile) {
 }
 
 TEST_F(SequentialFileTest, CloseAllClosesNumberedAndDynamicFiles) {
-  ASSERT_NE(CreateFileForWrite(0, Name("n0").c_str()), 0);
+  auto zeroHandle = reinterpret_cast<sys::HANDLE>(CreateFileForWrite(0, Name("n0").c_str()));
+  ASSERT_NE(zeroHandle, nullptr);
   ASSERT_NE(CreateFileForWrite(20, Name("n20").c_str()), 0);
   ObjectId first = CreateFileForWrite(-1, Name("d1").c_str());
   ObjectId second = CreateFileForWrite(-1, Name("d2").c_str());
@@ -345,6 +356,9 @@ TEST_F(SequentialFileTest, CloseAllClosesNumberedAndDynamicFiles) {
   CloseFileSlot(7);  // not open: nothing happens
   CloseFileSlot(123456789);
   CloseFileSlot(-1);
+  // The system handle is closed too. On Windows one left open would shut the reads below out
+  // (no sharing); on POSIX only this shows it. Nothing has been opened since to take its value.
+  EXPECT_FALSE(sys::CloseHandle(zeroHandle));
   EXPECT_EQ(ReadBytes("n0"), "zero");
   EXPECT_EQ(ReadBytes("n20"), "twenty");
   EXPECT_EQ(ReadBytes("d1"), "one");

@@ -120,6 +120,9 @@ TEST_F(ObjectTableTest, UnknownIdsAnswerNullAndChangeNothing) {
   ReleaseObject(table, strangerId);
   EXPECT_EQ(LookupObject(table, -1), nullptr);
   EXPECT_EQ(LookupObject(table, 1000), nullptr);
+  // The first number past the slots is no slot.
+  EXPECT_EQ(LookupObject(table, table->slotCount), nullptr);
+  ReleaseObject(table, table->slotCount);
   EXPECT_EQ(ObtainObject(table, -2), nullptr);
   EXPECT_EQ(LookupObject(table, reinterpret_cast<ObjectId>(record)), record);
   ReleaseObject(table, reinterpret_cast<ObjectId>(record));
