@@ -47,9 +47,13 @@ void Log([[maybe_unused]] const StandInCall& call) {
 #endif
 }
 
-// C0, DEL and C1: anything a terminal may take as part of a command.
+// C0, DEL and C1: anything a terminal may take as part of a command. Also the marks,
+// embeddings, overrides and isolates that turn the direction of what follows, and the line and
+// paragraph separators: with them an answer could read as something other than it says.
 bool IsControl(char16_t unit) {
-  return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+  return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x061C ||
+         (unit >= 0x200E && unit <= 0x200F) || (unit >= 0x2028 && unit <= 0x202E) ||
+         (unit >= 0x2066 && unit <= 0x2069);
 }
 
 // A caption is one line, so even a line feed in it is shown as '?'.

@@ -1,6 +1,7 @@
 // The message box on standard error, for any caption and text: well-formed UTF-8 in which
-// nothing a terminal could take as a command survives (C0 but the line feeds, DEL, C1), and
-// the exact shape "caption, LF, text, LF, LF" with the text's CR LF as LF.
+// nothing a terminal could take as a command survives (C0 but the line feeds, DEL, C1), nor a
+// direction control or line separator, and the exact shape "caption, LF, text, LF, LF" with the
+// text's CR LF as LF.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -54,6 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(byte == '\n' || (byte >= 0x20 && byte != 0x7F));
     // C1 controls in UTF-8: C2 80 .. C2 9F.
     if (byte == 0xC2) FUZZ_CHECK(static_cast<std::uint8_t>(box[i + 1]) >= 0xA0);
+    // U+061C is D8 9C; U+200E-200F E2 80 8E-8F, U+2028-202E E2 80 A8-AE, U+2066-2069 E2 81 A6-A9.
+    if (byte == 0xD8) FUZZ_CHECK(static_cast<std::uint8_t>(box[i + 1]) != 0x9C);
+    if (byte == 0xE2) {
+      auto second = static_cast<std::uint8_t>(box[i + 1]);
+      auto third = static_cast<std::uint8_t>(box[i + 2]);
+      FUZZ_CHECK(!(second == 0x80 &&
+                   ((third >= 0x8E && third <= 0x8F) || (third >= 0xA8 && third <= 0xAE))));
+      FUZZ_CHECK(!(second == 0x81 && third >= 0xA6 && third <= 0xA9));
+    }
   }
   // The caption is one line; the text keeps exactly its line feeds; then an empty line.
   std::size_t firstBreak = box.find('\n');

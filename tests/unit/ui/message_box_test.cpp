@@ -14,6 +14,7 @@
 #include "platform/heap.h"
 #include "platform/posix/stand_in_windows.h"
 #include "platform/process.h"
+#include "platform/text_codec.h"
 #include "platform/window.h"
 #include "runtime/strings/heaps.h"
 
@@ -244,20 +245,58 @@ TEST_F(MessageBoxTest, BoxIsTitleTextAndEmptyLineInUtf8) {
   EXPECT_EQ(Rendered(u"", u"\r\n"), "\n\n\n\n");
 }
 
-// A server's answer ends up in a box: nothing in it may reach the terminal as a command.
+// The UTF-8 bytes of one unit that is no surrogate.
+std::string Utf8Of(char16_t unit) {
+  char bytes[3];
+  int count = sys::WideCharToMultiByte(sys::CP_UTF8, 0, &unit, 1, bytes, 3, nullptr, nullptr);
+  return std::string(bytes, static_cast<std::size_t>(count));
+}
+
+// A server's answer ends up in a box: nothing in it may reach the terminal as a command, turn
+// the direction of the text or break its line where the text has no line feed.
 TEST_F(MessageBoxTest, ControlCharactersAreShownAsQuestionMarks) {
+  struct Range {
+    char16_t first;
+    char16_t last;
+  };
+  const Range controls[] = {
+      {0x01, 0x1F},      // C0; a line feed of the text stays one
+      {0x7F, 0x9F},      // DEL and C1, among them the one-unit CSI and NEL
+      {0x061C, 0x061C},  // Arabic letter mark
+      {0x200E, 0x200F},  // left-to-right and right-to-left marks
+      {0x2028, 0x2029},  // line and paragraph separators
+      {0x202A, 0x202E},  // embeddings, their end, overrides
+      {0x2066, 0x2069},  // isolates and their end
+  };
+  auto isControl = [&](char16_t unit) {
+    for (const Range& range : controls) {
+      if (unit >= range.first && unit <= range.last) return true;
+    }
+    return false;
+  };
+  // Every unit up to the first printable Latin-1 one, and each range with its neighbours.
+  std::vector<char16_t> units;
+  for (char16_t unit = 0x01; unit <= 0xA0; ++unit) units.push_back(unit);
+  for (const Range& range : controls) {
+    if (range.first < 0xA0) continue;
+    for (char16_t unit = range.first - 1; unit <= range.last + 1; ++unit) units.push_back(unit);
+  }
+  for (char16_t unit : units) {
+    SCOPED_TRACE(static_cast<int>(unit));
+    const std::string shown = isControl(unit) ? "?" : Utf8Of(unit);
+    const char16_t text[] = {u'a', unit, u'b', 0};
+    EXPECT_EQ(Rendered(u"T", text), "T\na" + (unit == u'\n' ? "\n" : shown) + "b\n\n");
+    // The title is one line: its line breaks are controls too.
+    const char16_t title[] = {unit, 0};
+    EXPECT_EQ(Rendered(title, u"x"), shown + "\nx\n\n");
+  }
+  // Escape sequences, and CR apart from the CR LF it ends a line with.
   EXPECT_EQ(Rendered(u"T",
                      u"\x1B[2J\x1B]0;x\x07"
                      u"end"),
             "T\n?[2J?]0;x?end\n\n");
-  EXPECT_EQ(Rendered(u"T",
-                     u"a\tb\rc\r\r\nd\x7F"
-                     u"e"),
-            "T\na?b?c?\nd?e\n\n");
-  // C1 controls, among them the one-unit CSI and NEL; the first printable Latin-1 one stays.
-  EXPECT_EQ(Rendered(u"T", u"\x80\x85\x9B\x9F\xA0"), "T\n????\xC2\xA0\n\n");
-  // The title is one line: its line breaks are controls too.
-  EXPECT_EQ(Rendered(u"a\r\nb\nc\x1B", u"x"), "a??b?c?\nx\n\n");
+  EXPECT_EQ(Rendered(u"T", u"b\rc\r\r\nd"), "T\nb?c?\nd\n\n");
+  EXPECT_EQ(Rendered(u"a\r\nb", u"x"), "a??b\nx\n\n");
 }
 
 TEST_F(MessageBoxTest, StandardErrorWithoutAReaderFailsTheBoxAndNothingElse) {
