@@ -7,8 +7,8 @@ The task runs ralto-update.exe from this script's folder with the given host and
 silent mode, in -Folder (where its four working files are kept), as you, and only while you are
 logged on: its boxes need your desktop, and a box nobody can dismiss would hold its run, and with
 it every later run, until the task's time limit. A run still going when the next is due is left
-alone, and a run is stopped after 11 minutes (two transfers of up to five minutes each and the
-pause between them). Registering again under the same -TaskName replaces the task.
+alone, and a run is stopped after 11 minutes, which leaves room for two slow transfers of five
+minutes each. Registering again under the same -TaskName replaces the task.
 
 THE PASSWORD IS STORED IN THE TASK IN PLAIN TEXT. The program takes it as an argument, so the
 task's action holds it: you and the administrators of this computer can read it there (Task
@@ -39,7 +39,7 @@ param(
   [Parameter(Mandatory = $true)] [string] $HostName,
   [Parameter(Mandatory = $true)] [string] $User,
   [Parameter(Mandatory = $true)] [securestring] $Password,
-  [string] $Folder = $PSScriptRoot,
+  [string] $Folder,
   [string] $TaskName = 'ralto-update'
 )
 Set-StrictMode -Version Latest
@@ -49,6 +49,8 @@ $program = Join-Path $PSScriptRoot 'ralto-update.exe'
 if (-not (Test-Path -LiteralPath $program -PathType Leaf)) {
   throw "ralto-update.exe is not beside this script: $program"
 }
+# Windows PowerShell leaves $PSScriptRoot empty in a parameter's default, hence here.
+if (-not $Folder) { $Folder = $PSScriptRoot }
 $Folder = (New-Item -ItemType Directory -Force -Path $Folder).FullName
 
 # The program splits its command line at spaces and drops every double quote: a value with a
