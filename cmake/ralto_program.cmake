@@ -56,6 +56,12 @@ function(ralto_program target)
   target_link_libraries(${target} PRIVATE ralto_files ralto_net ralto_ui)
   if(WIN32)
     target_link_options(${target} PRIVATE -municode -mwindows)
+    # The version resource names this copy's endpoints, which nothing else in the exe shows.
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${RALTO_ROOT}/packaging/windows/program.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    set_source_files_properties(${rc} PROPERTIES
+      OBJECT_DEPENDS ${RALTO_ROOT}/packaging/windows/program.manifest)
   else()
     # A one-pass program starts on every scheduled tick: linking the C++ runtime in spares the
     # dynamic linker resolving libstdc++ each time.
