@@ -141,7 +141,10 @@ void RunLockedPass() {
     return;
   }
 
-  BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw);
+  // A request with a value silently emptied must never leave: nothing is sent or recorded.
+  if (!BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw)) {
+    return;
+  }
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.

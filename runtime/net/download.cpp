@@ -75,6 +75,12 @@ std::int32_t RunDownload(DownloadJob* job) {
   std::int32_t result = 0;
   // Nothing is requested for a target that could not be put in place afterwards.
   CURL* curl = CanReplaceFile(job->file) ? curl_easy_init() : nullptr;
+  // A URL that cannot be converted is never handed over: nothing is requested then.
+  char* url = curl ? ToAnsiBytes(job->url) : nullptr;
+  if (curl && !url) {
+    curl_easy_cleanup(curl);
+    curl = nullptr;
+  }
   char16_t temporary[TemporaryNameUnits];
   if (curl) {
     // The body grows in a file of its own beside the target and takes the target's place only
@@ -82,9 +88,9 @@ std::int32_t RunDownload(DownloadJob* job) {
     // name, a link included, is replaced rather than written through.
     job->fileHandle = CreateTemporaryBeside(job->file, nullptr, temporary);
     if (job->fileHandle == sys::INVALID_HANDLE_VALUE) {
+      FreeAnsiBytes(url);
       curl_easy_cleanup(curl);
     } else {
-      char* url = ToAnsiBytes(job->url);
       if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);

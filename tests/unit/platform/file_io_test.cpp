@@ -138,9 +138,13 @@ TEST_F(FileIoTest, FindFirstFileDescribesTheEntry) {
 
   EXPECT_EQ(sys::FindFirstFileW(Name("G?u*e").c_str(), &found), INVALID_HANDLE_VALUE);
   EXPECT_EQ(sys::FindFirstFileW(Name("dir/").c_str(), &found), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(sys::FindFirstFileW(Name("dir/*").c_str(), &found) == INVALID_HANDLE_VALUE ||
-                std::u16string(found.cFileName).starts_with(u"."),
-            true);  // only . and .. are there
+  search = sys::FindFirstFileW(Name("dir/*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {  // only . and .. are there
+    do {
+      EXPECT_TRUE(std::u16string(found.cFileName).starts_with(u"."));
+    } while (sys::FindNextFileW(search, &found));
+    EXPECT_EQ(sys::FindClose(search), sys::TRUE);
+  }
 }
 
 TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
