@@ -31,7 +31,6 @@ bool AppendQueryValue(const char16_t* value) {
   char16_t* text = TempText(start);
   std::int32_t to = length + 2 * separators;
   text[to] = 0;
-  static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
   for (std::int32_t from = length - 1; from >= 0; --from) {
     const char16_t unit = text[from];
     if (IsQuerySeparator(unit)) {

@@ -269,10 +269,6 @@ bool ReadBufferedAsciiLine(SequentialFile* file, std::int64_t limit, std::int32_
   return true;
 }
 
-void EmptyResult(std::int32_t at) {
-  *ReserveTemp(0, at) = 0;
-}
-
 }  // namespace
 
 void InitFileTable() {
@@ -427,7 +423,10 @@ void ReadTextLine(ObjectId number, std::int32_t at) {
 void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t maxUnits,
                          std::int32_t at) {
   SequentialFile* file = FindOpenFile(number);
-  if (!file) return EmptyResult(at);
+  if (!file) {
+    ResetTemp(at);
+    return;
+  }
   TextEncoding encoding = static_cast<TextEncoding>(options & EncodingMask);
   if (encoding == EncodingDefault) encoding = file->encoding;
   const bool utf16 = encoding == EncodingUtf16;
@@ -439,7 +438,10 @@ void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t ma
 
   LineBuffer line{static_cast<std::uint8_t*>(sys::HeapAlloc(generalHeap, 0, LineStep)), LineStep,
                   0};
-  if (!line.bytes) return EmptyResult(at);
+  if (!line.bytes) {
+    ResetTemp(at);
+    return;
+  }
   std::int64_t remaining = maxUnits;  // negative: no limit
   bool ascii = true;                  // every byte of the line is below 0x80
 

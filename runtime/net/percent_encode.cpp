@@ -38,8 +38,6 @@ constexpr int CountSafe() {
 }
 static_assert(CountSafe() == 81);
 
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
 }  // namespace
 
 bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {

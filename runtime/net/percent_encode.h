@@ -6,6 +6,9 @@
 
 namespace ralto {
 
+// The digits of a %XX escape, upper case.
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
+
 // The encoded text into the area at at; text may lie in the area at at. EncodingUtf8 encodes
 // UTF-8 bytes, any other encoding ANSI bytes; absent text encodes as the empty text. False
 // when the text cannot be encoded (no memory for its bytes or the result, a result too long

@@ -36,7 +36,8 @@ std::int32_t TempOffsetOf(const void* address);
 char16_t* TempPointerAt(std::int32_t offset);
 // position -= 2*count; returns 2*count.
 std::int32_t DropTempChars(std::int32_t count);
-// position := at and a 0 unit written there; returns at.
+// position := at and a 0 unit written there: the one way to leave the empty text at a
+// position (at is never past the position, so it needs no growth). Returns at.
 std::int32_t ResetTemp(std::int32_t at);
 // Copies count units two at a time, then writes a 0 unit at destination[count].
 void CopyChars(char16_t* destination, const char16_t* source, std::int32_t count);

@@ -28,18 +28,20 @@ char* ToBytes(sys::UINT codePage, const char16_t* text) {
   return bytes;
 }
 
-void EmptyTemp(std::int32_t at) {
-  *ReserveTemp(0, at) = 0;
-}
-
 }  // namespace
 
 void AnsiToTemp(const char* bytes, std::int32_t at) {
   std::size_t length = bytes ? std::strlen(bytes) : 0;
-  if (length == 0 || length > INT_MAX) return EmptyTemp(at);
+  if (length == 0 || length > INT_MAX) {
+    ResetTemp(at);
+    return;
+  }
   int count = static_cast<int>(length);
   int n = sys::MultiByteToWideChar(sys::CP_ACP, 0, bytes, count, nullptr, 0);
-  if (n <= 0) return EmptyTemp(at);
+  if (n <= 0) {
+    ResetTemp(at);
+    return;
+  }
   char16_t* destination = ReserveTemp(n, at);
   int produced = sys::MultiByteToWideChar(sys::CP_ACP, 0, bytes, count, destination, n);
   destination[produced] = 0;
@@ -49,7 +51,10 @@ void AnsiToTemp(const char* bytes, std::int32_t at) {
 void Utf8ToTemp(const char* bytes, std::int32_t at) {
   if (!bytes) bytes = "";
   int n = sys::MultiByteToWideChar(sys::CP_UTF8, 0, bytes, -1, nullptr, 0);
-  if (n <= 0) return EmptyTemp(at);
+  if (n <= 0) {
+    ResetTemp(at);
+    return;
+  }
   char16_t* destination = ReserveTemp(n - 1, at);
   if (sys::MultiByteToWideChar(sys::CP_UTF8, 0, bytes, -1, destination, n) != n) {
     ResetTemp(at);
