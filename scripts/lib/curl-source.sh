@@ -1,0 +1,115 @@
+# Debian's curl source, fetched once into the cache and shared by the static libcurl builds
+# (scripts/build-windows, scripts/build-lean). Sourced by bash after setup.sh.
+
+# Source entries for Debian's source packages, mirroring every binary entry of the machine's
+# Debian sources (same URIs, suites, components, keyring), unless it has them already.
+curl_source_have_entries() {
+  grep -qsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+    /etc/apt/sources.list.d/*.list
+}
+curl_source_add_entries() {
+  local out source_list=/etc/apt/sources.list.d/ralto-deb-src.sources
+  if ((EUID != 0)); then
+    echo "Debian's curl source needs deb-src entries: run once as root" >&2
+    exit 1
+  fi
+  out=$(mktemp)
+  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+    # Stanzas are separated by empty lines; Enabled: no stanzas stay out.
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /(^|\n)Types:[^\n]*deb/ && !/(^|\n)Enabled:[ \t]*no/ {
+           sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' \
+      /etc/apt/sources.list.d/debian.sources >"$out"
+  fi
+  if [[ ! -s "$out" && -f /etc/apt/sources.list ]]; then
+    sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' /etc/apt/sources.list >"$out"
+    source_list=/etc/apt/sources.list.d/ralto-deb-src.list
+  fi
+  if [[ ! -s "$out" ]]; then
+    echo "no Debian apt source entry to mirror for deb-src" >&2
+    rm -f "$out"
+    exit 1
+  fi
+  install -m 644 "$out" "$source_list"
+  rm -f "$out"
+  apt-get update -qq
+}
+
+# The newest source version of curl the index knows, e.g. 7.88.1-10+deb12u12.
+curl_source_index_version() {
+  { apt-cache showsrc curl 2>/dev/null || true; } | sed -n 's/^Version: //p' | sort -V | tail -n 1
+}
+
+# curl_source_version BUILT: the version a libcurl build should be made from: the index's
+# newest; with no index to ask, BUILT (the cached build's version), so that the build stands.
+curl_source_version() {
+  local built=$1 version
+  version=$(curl_source_index_version)
+  if [[ -z "$version" && -n "$built" ]]; then
+    version=$built
+  elif [[ -z "$version" ]]; then
+    curl_source_have_entries || curl_source_add_entries
+    version=$(curl_source_index_version)
+    [[ -n "$version" ]] || { apt-get update -qq && version=$(curl_source_index_version); }
+  fi
+  echo "$version"
+}
+
+# curl_source_dir VERSION: prints the folder of the unpacked source (Debian's patches applied),
+# fetched on the first call into the cache, where it replaces any other version. Builds
+# configure it from a folder of their own and leave it untouched. Called in a command
+# substitution, where errexit does not hold: every step is checked.
+curl_source_dir() {
+  local version=$1 store=$RALTO_CACHE_DIR/curl-source work
+  if [[ ! -d "$store/$version" ]]; then
+    mkdir -p "$store" && work=$(mktemp -d "$store/.fetch.XXXXXX") || return 1
+    # Fetched aside and renamed into place, so that an interrupted fetch leaves nothing.
+    if ! (cd "$work" && apt-get source -qq "curl=$version") >&2; then
+      rm -rf "$work"
+      return 1
+    fi
+    find "$store" -mindepth 1 -maxdepth 1 -not -name "${work##*/}" -exec rm -rf {} + &&
+      mv "$work" "$store/$version" || return 1
+  fi
+  local src
+  src=$(find "$store/$version" -mindepth 1 -maxdepth 1 -type d -name 'curl-*' | head -n 1)
+  [[ -n "$src" ]] && echo "$src"
+}
+
+# The options of every libcurl built here: a static library for HTTP and HTTPS (proxies kept),
+# every other protocol and every optional library left out; a build adds its TLS back end.
+curl_http_only_options=(
+  --disable-shared --enable-static
+  --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2
+  --without-nghttp2 --without-ngtcp2 --without-nghttp3 --without-libssh2 --without-librtmp
+  --without-libgsasl --disable-ldap --disable-ldaps --disable-rtsp --disable-dict
+  --disable-telnet --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp
+  --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-manual
+  --disable-ntlm-wb
+)
+
+# curl_cmake_package PREFIX VERSION WHAT LIBRARY...: curl's own build leaves no CMake package;
+# this one gives find_package(CURL) the static library in PREFIX with the define and the
+# libraries it needs (a LIBRARY may name a file in the prefix as ${_curl_prefix}/lib/...).
+curl_cmake_package() {
+  local prefix=$1 version=$2 what=$3 libraries
+  shift 3
+  libraries=$(IFS=';' && echo "$*")
+  mkdir -p "$prefix/lib/cmake/CURL"
+  cat >"$prefix/lib/cmake/CURL/CURLConfig.cmake" <<PACKAGE
+# libcurl $version, static, $what; written by scripts/${0##*/}.
+get_filename_component(_curl_prefix "\${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(NOT TARGET CURL::libcurl)
+  add_library(CURL::libcurl STATIC IMPORTED)
+  set_target_properties(CURL::libcurl PROPERTIES
+    IMPORTED_LOCATION "\${_curl_prefix}/lib/libcurl.a"
+    INTERFACE_INCLUDE_DIRECTORIES "\${_curl_prefix}/include"
+    INTERFACE_COMPILE_DEFINITIONS CURL_STATICLIB
+    INTERFACE_LINK_LIBRARIES "$libraries")
+endif()
+set(CURL_FOUND TRUE)
+set(CURL_VERSION_STRING "${version%%-*}")
+set(CURL_INCLUDE_DIRS "\${_curl_prefix}/include")
+set(CURL_LIBRARIES CURL::libcurl)
+PACKAGE
+}

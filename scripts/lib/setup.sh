@@ -1,0 +1,41 @@
+# What the build scripts share for setting up the machine: the cache folder, missing Debian
+# packages, and library builds that talk only when they fail. Sourced by bash.
+
+# The libraries built once live outside the repository; the toolchain files read this too.
+export RALTO_CACHE_DIR=${RALTO_CACHE_DIR:-${HOME:-/root}/.cache/ralto}
+
+# install_missing WHO PACKAGE...: installs the packages that are not installed (as root);
+# otherwise prints the line that would and fails.
+install_missing() {
+  local who=$1 p status missing=()
+  shift
+  for p in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+  done
+  ((${#missing[@]} > 0)) || return 0
+  if ((EUID != 0)); then
+    echo "Missing packages; run as root:"
+    echo "  apt-get update && apt-get install -y ${missing[*]}"
+    exit 1
+  fi
+  echo "$who: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # Another apt run may hold the lock for a while: wait for it rather than fail.
+  apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
+}
+
+# quietly LOG COMMAND...: runs the command with its output in LOG, shown only on failure.
+quietly() {
+  local log=$1
+  shift
+  mkdir -p "$(dirname "$log")"
+  # Started as a job, so that errexit holds inside a function it runs.
+  "$@" >"$log" 2>&1 &
+  if ! wait $!; then
+    tail -n 40 "$log" >&2
+    echo "failed; the whole log is $log" >&2
+    exit 1
+  fi
+}
