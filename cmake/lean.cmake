@@ -1,0 +1,14 @@
+# The lean build (the lean preset): the program linked against the static HTTP(S)-only libcurl
+# that scripts/build-lean keeps in the cache, never against the system's.
+if(DEFINED ENV{RALTO_CACHE_DIR})
+  set(RALTO_LEAN_CURL "$ENV{RALTO_CACHE_DIR}/libcurl-lean")
+else()
+  set(RALTO_LEAN_CURL "$ENV{HOME}/.cache/ralto/libcurl-lean")
+endif()
+if(NOT EXISTS "${RALTO_LEAN_CURL}/lib/cmake/CURL/CURLConfig.cmake")
+  message(FATAL_ERROR "No lean libcurl in ${RALTO_LEAN_CURL}: run scripts/build-lean")
+endif()
+set(CURL_DIR "${RALTO_LEAN_CURL}/lib/cmake/CURL" CACHE PATH "The lean libcurl's CMake package")
+
+# A copy for small machines ships without symbols.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
