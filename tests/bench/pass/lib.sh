@@ -21,24 +21,42 @@ bench_install() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# cc -O2 of the bare libcurl program into $1.
+# cc -O2 of the bare libcurl program into $1: against the system's libcurl, or against the one
+# whose pkg-config folder is $2 (linked statically, as a lean program links it).
 bench_build_bare() {
-  cc -O2 -Wall -Wextra -o "$1" "$REPO/tests/bench/pass/bare_fetch.c" -lcurl
+  local curl_flags=(-lcurl)
+  [ -n "${2:-}" ] && read -ra curl_flags < <(PKG_CONFIG_PATH=$2 pkg-config --static --cflags --libs libcurl)
+  cc -O2 -Wall -Wextra -o "$1" "$REPO/tests/bench/pass/bare_fetch.c" "${curl_flags[@]}"
 }
 
-# The program under test: $1 if given, else build/ralto-update of the default preset,
-# built when it is missing.
+# The program under test: $1 if given, else build/ralto-update of the default preset, or with
+# $2 = lean build-lean/ralto-update of scripts/build-lean; brought up to date first, so that a
+# re-run measures the current tree.
 bench_program() {
   if [ -n "$1" ]; then
     [ -x "$1" ] || { echo "not an executable: $1" >&2; return 1; }
     realpath "$1"
     return 0
   fi
-  if [ ! -x "$REPO/build/ralto-update" ]; then
-    (cd "$REPO" && cmake --preset default >/dev/null &&
-      cmake --build --preset default --target ralto-update -j 2 >/dev/null) || return 1
+  if [ "${2:-}" = lean ]; then
+    (cd "$REPO" && bash scripts/build-lean >/dev/null) || return 1
+    realpath "$REPO/build-lean/ralto-update"
+    return 0
   fi
+  (cd "$REPO" && cmake --preset default >/dev/null &&
+    cmake --build --preset default --target ralto-update -j 2 >/dev/null) || return 1
   realpath "$REPO/build/ralto-update"
+}
+
+# The pkg-config folder of the libcurl package that the build folder of the program $1 links
+# against (its CMake cache's CURL_DIR, which the lean preset sets); nothing for a build against
+# the system's libcurl.
+bench_curl_pkgconfig() {
+  local dir
+  dir=$(sed -n 's/^CURL_DIR:PATH=//p' "$(dirname "$1")/CMakeCache.txt" 2>/dev/null || true)
+  if [ -n "$dir" ] && [ -d "$dir/../../pkgconfig" ]; then
+    realpath "$dir/../../pkgconfig"
+  fi
 }
 
 # Starts the local service on a free loopback port with the given arguments and sets
@@ -94,14 +112,16 @@ bench_median() {
   sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# Median, mean and standard deviation of one command's runs in a hyperfine JSON export,
-# in milliseconds: "median mean stddev".
+# Median, mean and standard deviation of one command's runs in a hyperfine JSON export, and
+# its mean CPU per run (user + system, from each run's own resource usage), in milliseconds:
+# "median mean stddev cpu".
 bench_hyperfine_ms() {
   python3 - "$1" "$2" <<'PY'
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
 r = results[int(sys.argv[2])]
-print("%.2f %.2f %.2f" % (r["median"] * 1e3, r["mean"] * 1e3, (r["stddev"] or 0) * 1e3))
+print("%.2f %.2f %.2f %.2f" % (r["median"] * 1e3, r["mean"] * 1e3, (r["stddev"] or 0) * 1e3,
+                               (r["user"] + r["system"]) * 1e3))
 PY
 }
 
