@@ -32,7 +32,7 @@ curl_source_add_entries() {
   fi
   install -m 644 "$out" "$source_list"
   rm -f "$out"
-  apt-get update -qq
+  apt-get update -qq >&2
 }
 
 # The newest source version of curl the index knows, e.g. 7.88.1-10+deb12u12.
@@ -42,16 +42,18 @@ curl_source_index_version() {
 
 # curl_source_version BUILT: the version a libcurl build should be made from: the index's
 # newest; with no index to ask, BUILT (the cached build's version), so that the build stands.
+# Called in a command substitution, where errexit does not hold: it fails without a version.
 curl_source_version() {
   local built=$1 version
   version=$(curl_source_index_version)
   if [[ -z "$version" && -n "$built" ]]; then
     version=$built
   elif [[ -z "$version" ]]; then
-    curl_source_have_entries || curl_source_add_entries
+    curl_source_have_entries || curl_source_add_entries || return 1
     version=$(curl_source_index_version)
-    [[ -n "$version" ]] || { apt-get update -qq && version=$(curl_source_index_version); }
+    [[ -n "$version" ]] || { apt-get update -qq >&2 && version=$(curl_source_index_version); }
   fi
+  [[ -n "$version" ]] || { echo "no source version of curl in the apt index" >&2; return 1; }
   echo "$version"
 }
 
