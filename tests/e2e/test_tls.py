@@ -22,8 +22,8 @@ from pathlib import Path
 
 from service import header_of, params_of
 from test_faults import FaultCase
-from test_update_pass import (CHECK_FILE, DEMO, IP_FILE, IP_QUERY_URL, REQUEST_LOG, RESULT_FILE,
-                              SERVICE_IP, UPDATE_BASE, accepted_box)
+from test_update_pass import (CHECK_FILE, DEMO, FAKETIME_LIB, IP_FILE, IP_QUERY_URL,
+                              REQUEST_LOG, RESULT_FILE, SERVICE_IP, UPDATE_BASE, accepted_box)
 
 CA_BUNDLE = os.environ.get("RALTO_CA_BUNDLE", "/etc/ssl/certs/ca-certificates.crt")
 # Both endpoints are served by the one front, at the IP-query URL's host and port.
@@ -90,9 +90,11 @@ def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2,
         command += ["-addext", extension]
     if ca is not None:
         command += ["-CA", f"{ca}.pem", "-CAkey", f"{ca}.key"]
+    env = dict(os.environ)
     if back_days:
-        command = ["faketime", "-f", f"-{back_days}d", *command]
-    subprocess.run(command, cwd=folder, capture_output=True, check=True)
+        # libfaketime preloaded by hand: the faketime wrapper's semaphore sometimes collides.
+        env.update(LD_PRELOAD=FAKETIME_LIB, FAKETIME=f"-{back_days}d")
+    subprocess.run(command, cwd=folder, env=env, capture_output=True, check=True)
 
 
 class Certificates(FaultCase):
@@ -101,11 +103,16 @@ class Certificates(FaultCase):
         super().setUpClass()
         cls.keys = tempfile.TemporaryDirectory(prefix="ralto-tls-")
         folder = Path(cls.keys.name)
-        make_certificate(folder, "ca", "ralto test CA", authority=True)
-        make_certificate(folder, "trusted", NAME, ca="ca")
-        make_certificate(folder, "self-signed", NAME)
-        make_certificate(folder, "expired", NAME, ca="ca", days=30, back_days=60)
-        make_certificate(folder, "wrong-name", "other." + NAME, ca="ca")
+        try:
+            make_certificate(folder, "ca", "ralto test CA", authority=True)
+            make_certificate(folder, "trusted", NAME, ca="ca")
+            make_certificate(folder, "self-signed", NAME)
+            make_certificate(folder, "expired", NAME, ca="ca", days=30, back_days=60)
+            make_certificate(folder, "wrong-name", "other." + NAME, ca="ca")
+        except BaseException:
+            # tearDownClass is not called after a failed setUpClass: the service goes here.
+            cls.tearDownClass()
+            raise
         (folder / "hosts").write_text(f"127.0.0.1 {NAME}\n")
         system = Path(CA_BUNDLE).read_bytes() if Path(CA_BUNDLE).exists() else b""
         (folder / "bundle.pem").write_bytes((folder / "ca.pem").read_bytes() + system)
