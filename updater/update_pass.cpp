@@ -187,10 +187,7 @@ void RunUpdatePass() {
     case sys::FolderLockHeld:
       return;
     case sys::FolderLockTaken:
-      for (const char16_t* file : std::initializer_list<const char16_t*>{
-               updater.checkFile, updater.ipFile, RequestLog, updater.resultFile}) {
-        ClearLeftoverTemporaries(file);
-      }
+      ClearLeftoverTemporaries({updater.checkFile, updater.ipFile, RequestLog, updater.resultFile});
       break;
     case sys::FolderLockUnavailable:
       break;

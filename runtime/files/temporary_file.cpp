@@ -6,12 +6,15 @@
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "runtime/files/file_system.h"
+#include "runtime/strings/string_ops.h"
 
 namespace ralto {
 namespace {
 
 constexpr char16_t TemporaryInfix[] = u".tmp-";
-constexpr char16_t TemporaryPattern[] = u".tmp-??????";
+constexpr std::int32_t TemporaryInfixUnits = 5;
+// Any temporary in the current folder; the names are told apart afterwards.
+constexpr char16_t LeftoverPattern[] = u"*.tmp-??????";
 constexpr int SuffixUnits = 6;
 // Names taken by someone else are skipped; this many in a row mean the folder is hostile.
 constexpr int CreateAttempts = 64;
@@ -82,32 +85,28 @@ std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* fil
   return 0;
 }
 
-void ClearLeftoverTemporaries(const char16_t* file) {
-  char16_t pattern[TemporaryNameUnits];
-  int patternLength = 0;
-  if (!file || !Append(pattern, &patternLength, file) ||
-      !Append(pattern, &patternLength, TemporaryPattern)) {
-    return;
-  }
-  // An entry's name comes without its folder: the folder part of file goes before it.
-  char16_t path[TemporaryNameUnits];
-  int folderLength = 0;
-  for (int i = 0; file[i]; ++i) {
-    if (file[i] == u'/' || file[i] == u'\\') folderLength = i + 1;
-  }
-  for (int i = 0; i < folderLength; ++i) path[i] = file[i];
-
+void ClearLeftoverTemporaries(std::initializer_list<const char16_t*> files) {
+  // One listing of the folder for all the names: this runs on every scheduled tick.
   sys::WIN32_FIND_DATAW found;
-  sys::HANDLE search = sys::FindFirstFileW(pattern, &found);
+  sys::HANDLE search = sys::FindFirstFileW(LeftoverPattern, &found);
   if (search == sys::INVALID_HANDLE_VALUE) return;
-  constexpr std::uint32_t ClearReadOnly = 2;
   do {
-    int length = folderLength;
-    if ((found.dwFileAttributes & sys::FILE_ATTRIBUTE_DIRECTORY) ||
-        !Append(path, &length, found.cFileName)) {
-      continue;
+    if (found.dwFileAttributes & sys::FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::int32_t length = TextLength(found.cFileName);
+    for (const char16_t* file : files) {
+      // The name, the infix and exactly six more units.
+      if (!file) continue;
+      const std::int32_t stem = TextLength(file);
+      if (length != stem + TemporaryInfixUnits + SuffixUnits) continue;
+      bool matches = true;
+      for (std::int32_t i = 0; matches && i < stem + TemporaryInfixUnits; ++i) {
+        matches = found.cFileName[i] == (i < stem ? file[i] : TemporaryInfix[i - stem]);
+      }
+      if (matches) {
+        RemoveFile(found.cFileName, RemoveClearReadOnly);
+        break;
+      }
     }
-    RemoveFile(path, ClearReadOnly);
   } while (sys::FindNextFileW(search, &found));
   sys::FindClose(search);
 }

@@ -2,6 +2,7 @@
 // a write that must land whole grows in, and what a killed run may leave behind.
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 
 #include "platform/types.h"
 
@@ -24,9 +25,10 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
 // replaced as a name and keeps its content. durable: the rename has reached the disk when it
 // returns (flush the content before closing). 0 on failure, and the temporary is removed.
 std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable);
-// Removes every temporary of file's name that a run left behind, clearing its read-only
-// attribute first; one that cannot be removed is skipped. Call it only while no other run
-// can be writing one (under the folder lock). Absent or over-long names do nothing.
-void ClearLeftoverTemporaries(const char16_t* file);
+// Removes every temporary that a run left behind of the files named (bare names, in the
+// current folder), clearing its read-only attribute first; one that cannot be removed is
+// skipped, and nothing else is touched. Call it only while no other run can be writing one
+// (under the folder lock). Absent names are skipped.
+void ClearLeftoverTemporaries(std::initializer_list<const char16_t*> files);
 
 }  // namespace ralto

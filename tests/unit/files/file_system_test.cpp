@@ -124,19 +124,24 @@ TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
   WriteBytes("w.tmp-abc123", "left by a killed run");
   MakeReadOnly("w.tmp-abc123");
   WriteBytes("w.tmp-XYZ789", "another");
-  for (const char* kept : {"w", "w.tmp-abc12", "w.tmp-abc1234", "v.tmp-abc123", "w.copy-abc123"}) {
+  WriteBytes("x.tmp-qwerty", "of another name");
+  for (const char* kept :
+       {"w", "w.tmp-abc12", "w.tmp-abc1234", "wx.tmp-abc12", "v.tmp-abc123", "w.copy-abc123"}) {
     WriteBytes(kept, "kept");
   }
   std::filesystem::create_directory(folder / "w.tmp-folder");
-  ClearLeftoverTemporaries(Name("w").c_str());
-  ClearLeftoverTemporaries(nullptr);
+  // The names are bare: the folder is the current one.
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  ClearLeftoverTemporaries({u"w", nullptr, u"x"});
+  std::filesystem::current_path(before);
   std::vector<std::string> left;
   for (auto& entry : std::filesystem::directory_iterator(folder)) {
     left.push_back(entry.path().filename().string());
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"v.tmp-abc123", "w", "w.copy-abc123", "w.tmp-abc12",
-                                            "w.tmp-abc1234", "w.tmp-folder"}));
+                                            "w.tmp-abc1234", "w.tmp-folder", "wx.tmp-abc12"}));
 }
 
 TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
