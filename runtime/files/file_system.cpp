@@ -30,7 +30,7 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
 }
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
-  if (!source || !destination || !CanReplaceFile(destination)) return 0;
+  if (!source || !destination) return 0;
   sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
   if (input == sys::INVALID_HANDLE_VALUE) return 0;

@@ -61,7 +61,6 @@ std::int32_t WriteDirect(SequentialFile* file, const void* bytes, std::int32_t n
 // block; INVALID_HANDLE_VALUE when name cannot be replaced or no temporary can be made.
 sys::HANDLE CreateLandingFile(const char16_t* name, void* security, char16_t** landing) {
   *landing = nullptr;
-  if (!CanReplaceFile(name)) return sys::INVALID_HANDLE_VALUE;
   char16_t temporary[TemporaryNameUnits];
   sys::HANDLE handle = CreateTemporaryBeside(name, security, temporary);
   if (handle == sys::INVALID_HANDLE_VALUE) return handle;

@@ -11,13 +11,12 @@ namespace ralto {
 // Units of a temporary's name, its terminator included.
 inline constexpr int TemporaryNameUnits = 1024;
 
-// True when file could be replaced as a name: absent, or neither a folder nor read-only (a
-// link, a pipe or another user's file under the name can be). False for an absent name.
-bool CanReplaceFile(const char16_t* file);
 // Creates a new, empty temporary beside file, exclusively and never through a link, open for
 // reading and writing; security as for sys::CreateFileW (null, or sys::OwnerOnlySecurity()
-// to keep it its owner's from the start). Its name goes into name. INVALID_HANDLE_VALUE when
-// none can be made (a folder that cannot be written, a name too long, an absent file).
+// to keep it its owner's from the start). Its name goes into name. INVALID_HANDLE_VALUE, and
+// nothing created, when file could not be replaced afterwards (a folder, a read-only file;
+// a link, a pipe or another user's file can be) or no temporary can be made (a folder that
+// cannot be written, a name too long, an absent file).
 sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
                                   char16_t (&name)[TemporaryNameUnits]);
 // Puts the closed temporary in file's place in one step, so that a reader sees the old file

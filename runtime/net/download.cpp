@@ -72,59 +72,54 @@ std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* u
 }
 
 std::int32_t RunDownload(DownloadJob* job) {
-  std::int32_t result = 0;
-  // Nothing is requested for a target that could not be put in place afterwards.
-  CURL* curl = CanReplaceFile(job->file) ? curl_easy_init() : nullptr;
-  // A URL that cannot be converted is never handed over: nothing is requested then.
-  char* url = curl ? ToAnsiBytes(job->url) : nullptr;
-  if (curl && !url) {
-    curl_easy_cleanup(curl);
-    curl = nullptr;
-  }
+  // The body grows in a file of its own beside the target and takes the target's place only
+  // once it is complete: a reader never sees a part, and whatever was under the target's name,
+  // a link included, is replaced rather than written through. Nothing is requested for a
+  // target that could not be put in place afterwards, nor with a URL that cannot be converted.
   char16_t temporary[TemporaryNameUnits];
-  if (curl) {
-    // The body grows in a file of its own beside the target and takes the target's place only
-    // once it is complete: a reader never sees a part, and whatever was under the target's
-    // name, a link included, is replaced rather than written through.
-    job->fileHandle = CreateTemporaryBeside(job->file, nullptr, temporary);
-    if (job->fileHandle == sys::INVALID_HANDLE_VALUE) {
-      FreeAnsiBytes(url);
-      curl_easy_cleanup(curl);
-    } else {
-      if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
-      if (job->flags & DownloadBounded) {
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes});
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds);
-      }
-      curl_easy_setopt(curl, CURLOPT_URL, url);
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
-      bool complete = curl_easy_perform(curl) == CURLE_OK;
-      long status = 0;
-      if (complete && curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-        complete = !StatusFails(job->flags, status);
-      }
-      sys::CloseHandle(job->fileHandle);
-      if (complete) {
-        result = ReplaceWithTemporary(temporary, job->file, false);
-      } else {
-        sys::DeleteFileW(temporary);
-      }
-      // Finished only once the file is in place; after a failure no file of the name is left.
-      if (result) {
-        job->status.store(DownloadFinished);
-      } else {
-        sys::DeleteFileW(job->file);
-      }
-      FreeAnsiBytes(url);
-      curl_easy_cleanup(curl);
+  job->fileHandle = CreateTemporaryBeside(job->file, nullptr, temporary);
+  const bool created = job->fileHandle != sys::INVALID_HANDLE_VALUE;
+  CURL* curl = created ? curl_easy_init() : nullptr;
+  char* url = curl ? ToAnsiBytes(job->url) : nullptr;
+  bool complete = false;
+  if (url) {
+    if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
+    if (job->flags & DownloadBounded) {
+      curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes});
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds);
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
+    complete = curl_easy_perform(curl) == CURLE_OK;
+    long status = 0;
+    if (complete && curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+      complete = !StatusFails(job->flags, status);
     }
   }
+  std::int32_t result = 0;
+  if (created) {
+    sys::CloseHandle(job->fileHandle);
+    if (complete) {
+      result = ReplaceWithTemporary(temporary, job->file, false);
+    } else {
+      sys::DeleteFileW(temporary);
+    }
+  }
+  // Finished only once the file is in place; after a failed transfer no file of the name is
+  // left, while one that was never attempted leaves it as it was.
+  if (result) {
+    job->status.store(DownloadFinished);
+  } else if (url) {
+    sys::DeleteFileW(job->file);
+  }
+  FreeAnsiBytes(url);
+  curl_easy_cleanup(curl);  // nothing for a null handle
   // Only a status still running turns into a failure: an abort written meanwhile stays.
   std::int32_t running = DownloadRunning;
   job->status.compare_exchange_strong(running, DownloadFailed);

@@ -29,6 +29,9 @@ BINARY = os.environ["RALTO_BINARY"]
 SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
 
 OLD_ANSWER = f"{OLD_IP}\n".encode()
+# Each transfer of a verbose pass, and the files left when it fails.
+TRANSFERS_AND_WHAT_STAYS = (("/ipCheck.php", [CHECK_FILE]),
+                            ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG]))
 NEW_IP = "192.0.2.44"
 PAST_INTERVAL = 3600
 
@@ -462,8 +465,7 @@ class StalledService(FaultCase):
 
     def test_bursts_that_never_end_meet_the_ceiling(self):
         # Twelve bytes a second keep the stall guard content for ever; the ceiling does not.
-        for path, left in (("/ipCheck.php", [CHECK_FILE]),
-                           ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG])):
+        for path, left in TRANSFERS_AND_WHAT_STAYS:
             with self.subTest(path=path):
                 self.fresh()
                 self.with_old_check_file()
@@ -502,8 +504,7 @@ class BigAnswers(FaultCase):
                     self.assertEqual(self.files(), [CHECK_FILE, IP_FILE])
 
     def test_an_endless_body_fails_and_leaves_nothing(self):
-        for path, left in (("/ipCheck.php", [CHECK_FILE]),
-                           ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG])):
+        for path, left in TRANSFERS_AND_WHAT_STAYS:
             with self.subTest(path=path):
                 self.fresh()
                 self.with_old_check_file()
