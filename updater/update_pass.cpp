@@ -22,7 +22,6 @@ namespace {
 constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr DateValue InvalidDate = -1;
-constexpr const char16_t* RequestLog = u"raltoUp.log";
 
 // The working folder's lock while this run holds it. Every box ends the pass, so the lock goes
 // before a box appears: a box nobody dismisses must not hold off the runs after it.
@@ -93,7 +92,7 @@ bool IsAcceptedAnswer(const char16_t* answer) {
 // Written fresh and put in place whole; the password in it is for the owner only, from the
 // moment the file exists.
 void WriteRequestLog() {
-  OpenFileWithFlags(0, RequestLog, OpenCreate, FileOwnerOnly | FileReplaceWhole);
+  OpenFileWithFlags(0, RequestLogName, OpenCreate, FileOwnerOnly | FileReplaceWhole);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }
@@ -187,7 +186,7 @@ void RunUpdatePass() {
     case sys::FolderLockHeld:
       return;
     case sys::FolderLockTaken:
-      ClearLeftoverTemporaries({updater.checkFile, updater.ipFile, RequestLog, updater.resultFile});
+      ClearLeftoverTemporaries(WorkingFiles);
       break;
     case sys::FolderLockUnavailable:
       break;
