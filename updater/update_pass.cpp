@@ -22,7 +22,6 @@ namespace {
 constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr DateValue InvalidDate = -1;
-constexpr const char16_t* RequestLog = u"raltoUp.log";
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -90,7 +89,7 @@ bool IsAcceptedAnswer(const char16_t* answer) {
 // Written fresh and put in place whole; the password in it is for the owner only, from the
 // moment the file exists.
 void WriteRequestLog() {
-  OpenFileWithFlags(0, RequestLog, OpenCreate, FileOwnerOnly | FileReplaceWhole);
+  OpenFileWithFlags(0, RequestLogName, OpenCreate, FileOwnerOnly | FileReplaceWhole);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }
@@ -178,7 +177,7 @@ void RunUpdatePass() {
     case sys::FolderLockHeld:
       return;
     case sys::FolderLockTaken:
-      ClearLeftoverTemporaries({updater.checkFile, updater.ipFile, RequestLog, updater.resultFile});
+      ClearLeftoverTemporaries(WorkingFiles);
       break;
     case sys::FolderLockUnavailable:
       break;
