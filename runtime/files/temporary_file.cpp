@@ -86,7 +86,7 @@ std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* fil
   return 0;
 }
 
-void ClearLeftoverTemporaries(std::initializer_list<const char16_t*> files) {
+void ClearLeftoverTemporaries(std::span<const char16_t* const> files) {
   // One listing of the folder for all the names: this runs on every scheduled tick.
   sys::WIN32_FIND_DATAW found;
   sys::HANDLE search = sys::FindFirstFileW(LeftoverPattern, &found);
