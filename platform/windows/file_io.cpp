@@ -1,5 +1,6 @@
 // Files on Windows: the system's own handles, share modes, searches and copies.
 #include "platform/file_io.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -50,13 +51,27 @@ void* OwnerOnlyDescriptor() {
   return descriptor;
 }
 
+// Set by the tests alone, to see the file that needs it refused.
+bool ownerOnlyRefused = false;
+
 }  // namespace
 
 SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
-  // Built once and kept for the life of the process; without it a file gets the folder's.
+  // Built once and kept for the life of the process. Without it a file would get the folder's
+  // entries, which may let others read the secret: no descriptor, no file.
   static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), OwnerOnlyDescriptor(), 0};
-  return &ownerOnly;
+  return ownerOnly.lpSecurityDescriptor && !ownerOnlyRefused ? &ownerOnly : nullptr;
 }
+
+DWORD GetLastError() {
+  return ::GetLastError();
+}
+
+#ifdef RALTO_TEST_HOOKS
+void RefuseOwnerOnlySecurity(bool refuse) {
+  ownerOnlyRefused = refuse;
+}
+#endif
 
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile) {
