@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/windows/process_user.h"
+
 namespace sys {
 
 // The find data is handed to the system as it is.
@@ -30,19 +32,9 @@ namespace {
 // A protected access list with one entry: read, write and delete for the user the process runs
 // as, nothing inherited from the folder. Null when it cannot be built.
 void* OwnerOnlyDescriptor() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-  alignas(8) unsigned char buffer[256];
-  DWORD size = 0;
-  BOOL known = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
-  ::CloseHandle(token);
-  if (!known) return nullptr;
-  wchar_t* sid = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
-    return nullptr;
-  }
+  wchar_t sid[SidTextUnits];
+  if (!ProcessUserSid(sid)) return nullptr;
   std::wstring sddl = std::wstring(L"D:P(A;;FRFWSD;;;") + sid + L")";
-  ::LocalFree(sid);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
