@@ -22,21 +22,6 @@ namespace {
 constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr DateValue InvalidDate = -1;
-constexpr const char16_t* RequestLog = u"raltoUp.log";
-
-// The working folder's lock while this run holds it. Every box ends the pass, so the lock goes
-// before a box appears: a box nobody dismisses must not hold off the runs after it.
-sys::HANDLE folderLock = nullptr;
-
-void ReleaseFolder() {
-  sys::UnlockFolder(folderLock);
-  folderLock = nullptr;
-}
-
-void Show(const char16_t* title, const char16_t* text) {
-  ReleaseFolder();
-  ShowMessage(title, text);
-}
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -57,14 +42,25 @@ void StoreFirstLine(StringValue* variable) {
   CloseFileSlot(0);
 }
 
-// The text is built in the area and handed over one unit past its terminator, so that
-// nothing the box puts into the area can overwrite it.
-void ShowComposed(const char16_t* title, std::initializer_list<const char16_t*> pieces) {
+// The one box a pass ends with, by the positions of its title and text in the area; a pass
+// that ends quietly has none. Every box ends the pass, so it is shown only after the pass has
+// let go of file 0 and the folder: a box nobody dismisses must not hold off the runs after it.
+struct EndBox {
+  std::int32_t title = -1;
+  std::int32_t text = -1;
+};
+
+// Each text ends one unit past its terminator, so that the next one cannot overwrite it.
+std::int32_t KeepInArea(std::initializer_list<const char16_t*> pieces) {
   const std::int32_t start = tempArea.position;
   for (const char16_t* piece : pieces) AppendTemp(piece);
   ReserveTemp(1, tempArea.position);
-  Show(title, TempText(start));
-  ResetTemp(start);
+  return start;
+}
+
+EndBox ComposeBox(const char16_t* title, std::initializer_list<const char16_t*> pieces) {
+  const std::int32_t titleAt = KeepInArea({title});
+  return EndBox{titleAt, KeepInArea(pieces)};
 }
 
 // Digits 1 to 9 only: an answer starting with 0, a sign, a letter or markup is no address.
@@ -93,13 +89,14 @@ bool IsAcceptedAnswer(const char16_t* answer) {
 // Written fresh and put in place whole; the password in it is for the owner only, from the
 // moment the file exists.
 void WriteRequestLog() {
-  OpenFileWithFlags(0, RequestLog, OpenCreate, FileOwnerOnly | FileReplaceWhole);
+  OpenFileWithFlags(0, RequestLogName, OpenCreate, FileOwnerOnly | FileReplaceWhole);
   WriteText(0, updater.updateUrl);
   CloseFileSlot(0);
 }
 
-// The pass from the arguments on, with the working folder locked if it could be.
-void RunLockedPass() {
+// The pass from the arguments on, with the working folder locked if it could be; file 0 may
+// still be open when it returns.
+EndBox RunLockedPass() {
   UpdaterState& run = updater;
   StoreArgument(&run.host, 0);
   StoreArgument(&run.user, 1);
@@ -108,57 +105,51 @@ void RunLockedPass() {
 
   if (OpenFileForRead(0, run.checkFile) != 0) {
     if (!CheckFileOldEnough()) {
-      if (!IsSilent()) {
-        ShowComposed(u"Fehler in ip-Abfrage-Intervall:",
-                     {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
-      }
-      CloseFileSlot(0);
-      return;
+      if (IsSilent()) return {};
+      return ComposeBox(
+          u"Fehler in ip-Abfrage-Intervall:",
+          {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
     }
     StoreFirstLine(&run.oldIp);
   }
 
   // An error page is no address: the query fails as if nothing had come.
   if (FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails) == 0) {
-    return;
+    return {};
   }
   if (OpenFileForRead(0, run.ipFile) == 0) {
-    ShowComposed(u"Fehler",
-                 {u"Url ", run.ipQueryUrl, u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
-    return;
+    return ComposeBox(u"Fehler", {u"Url ", run.ipQueryUrl,
+                                  u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
   }
   StoreFirstLine(&run.newIp);
 
   if (StringsEqual(run.newIp, run.oldIp)) {
-    if (!IsSilent()) {
-      ShowComposed(u"Ip-Abfrage:",
-                   {u"IP-Adresse unverändert!", run.lineBreak, u"Programm wird beendet."});
-    }
-    return;
+    if (IsSilent()) return {};
+    return ComposeBox(u"Ip-Abfrage:",
+                      {u"IP-Adresse unverändert!", run.lineBreak, u"Programm wird beendet."});
   }
   if (!LooksLikeAddress(run.newIp)) {
-    if (!IsSilent()) Show(u"Fehler in ip-Abfrage:", run.newIp);
-    return;
+    if (IsSilent()) return {};
+    return ComposeBox(u"Fehler in ip-Abfrage:", {run.newIp});
   }
 
   // A request with a value silently emptied must never leave: nothing is sent or recorded.
   if (!BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw)) {
-    return;
+    return {};
   }
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
   if (FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails) ==
       0) {
-    return;
+    return {};
   }
   // Accepted only once the server has it: after a failed transfer the next run sends again,
   // while an answer it did give, a refusal included, is never repeated.
   CopyFileTo(run.ipFile, run.checkFile);
 
   if (OpenFileForRead(0, run.resultFile) == 0) {
-    Show(u"Fehler:", u"Kann Ergebnisdatei nicht lesen");
-    return;
+    return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
   }
   StoreFirstLine(&run.answer);
   PauseMs(AnswerPauseMs);
@@ -166,11 +157,9 @@ void RunLockedPass() {
   const bool accepted = IsAcceptedAnswer(run.answer);
   if (IsSilent()) {
     if (accepted) RemoveFile(run.resultFile);
-  } else if (accepted) {
-    Show(u"Alles Gut:", run.answer);
-  } else {
-    Show(u"Meldung vom UpdateServer:", run.answer);
+    return {};
   }
+  return ComposeBox(accepted ? u"Alles Gut:" : u"Meldung vom UpdateServer:", {run.answer});
 }
 
 }  // namespace
@@ -183,17 +172,22 @@ void RunUpdatePass() {
   // One run per working folder: a run that overlaps one still busy there (a slow server, a
   // short schedule) ends without a trace. A folder that cannot be locked at all is worked in
   // unlocked, as a lone run would.
+  sys::HANDLE folderLock = nullptr;
   switch (sys::LockFolder(u".", &folderLock)) {
     case sys::FolderLockHeld:
       return;
     case sys::FolderLockTaken:
-      ClearLeftoverTemporaries({updater.checkFile, updater.ipFile, RequestLog, updater.resultFile});
+      ClearLeftoverTemporaries(WorkingFiles);
       break;
     case sys::FolderLockUnavailable:
       break;
   }
-  RunLockedPass();
-  ReleaseFolder();
+  const EndBox box = RunLockedPass();
+  // A run started while the box is up runs as if there were none: nothing of this one's is
+  // held open or locked by then.
+  CloseFileSlot(0);
+  sys::UnlockFolder(folderLock);
+  if (box.title >= 0) ShowMessage(TempText(box.title), TempText(box.text));
 }
 
 }  // namespace ralto

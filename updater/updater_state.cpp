@@ -31,9 +31,9 @@ void StartRuntime() {
   AssignString(&updater.ipQueryUrl, RALTO_IP_QUERY_URL);
   AssignString(&updater.updateBase, RALTO_UPDATE_BASE);
   AssignString(&updater.host, u"");
-  AssignString(&updater.checkFile, u"raltoIP.chk");
-  AssignString(&updater.ipFile, u"raltoIP.log");
-  AssignString(&updater.resultFile, u"ralto.log");
+  AssignString(&updater.checkFile, CheckFileName);
+  AssignString(&updater.ipFile, IpFileName);
+  AssignString(&updater.resultFile, ResultFileName);
   AssignString(&updater.oldIp, u"");
 }
 

@@ -6,6 +6,15 @@
 
 namespace ralto {
 
+// The working files, bare names in the working folder. Every file the run writes is in
+// WorkingFiles, so that the temporaries a killed run left of any of them are cleared.
+inline constexpr char16_t CheckFileName[] = u"raltoIP.chk";
+inline constexpr char16_t IpFileName[] = u"raltoIP.log";
+inline constexpr char16_t RequestLogName[] = u"raltoUp.log";
+inline constexpr char16_t ResultFileName[] = u"ralto.log";
+inline constexpr const char16_t* WorkingFiles[] = {CheckFileName, IpFileName, RequestLogName,
+                                                   ResultFileName};
+
 struct UpdaterState {
   std::int32_t argCount;
   StringValue host;

@@ -1,5 +1,6 @@
 // The stand-in top-level windows behind the window functions on POSIX. The program never
-// adds one; tests do, to see what the message box does to the thread's other windows.
+// adds one; tests do, to see what the message box does to the thread's other windows. The
+// functions are in the tests' platform library only (RALTO_TEST_HOOKS).
 #pragma once
 #include <vector>
 
@@ -31,7 +32,7 @@ HWND AddStandInWindow(const StandInWindow& window);
 void SetStandInForeground(HWND window);
 // The window's current state; null for a handle that is not in the table.
 const StandInWindow* FindStandInWindow(HWND window);
-// The calls made so far; the tests' platform library only (RALTO_TEST_HOOKS).
+// The calls made so far.
 const std::vector<StandInCall>& StandInCalls();
 // Removes every window, the foreground and the call log.
 void ClearStandInWindows();

@@ -1,5 +1,5 @@
 // The window functions on POSIX: the message box goes to standard error, and the top-level
-// windows are stand-ins that only tests create.
+// windows are stand-ins that only tests create (the program has no way to).
 #include "platform/window.h"
 
 #include <pthread.h>
@@ -9,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,15 @@
 namespace sys {
 namespace {
 
-std::vector<StandInWindow> windows;
 #ifdef RALTO_TEST_HOOKS
+std::vector<StandInWindow> windows;
 std::vector<StandInCall> calls;
-#endif
 HWND foreground = nullptr;
+#else
+// Nothing in the program can add a window.
+constexpr std::span<StandInWindow> windows;
+constexpr HWND foreground = nullptr;
+#endif
 
 // Handles are 1-based positions in the table, so that null is never a window.
 HWND HandleAt(std::size_t index) {
@@ -179,6 +184,7 @@ HRESULT CoInitialize(void*) {
   return 0;
 }
 
+#ifdef RALTO_TEST_HOOKS
 HWND AddStandInWindow(const StandInWindow& window) {
   windows.push_back(window);
   return HandleAt(windows.size() - 1);
@@ -192,18 +198,15 @@ const StandInWindow* FindStandInWindow(HWND window) {
   return Find(window);
 }
 
-#ifdef RALTO_TEST_HOOKS
 const std::vector<StandInCall>& StandInCalls() {
   return calls;
 }
-#endif
 
 void ClearStandInWindows() {
   windows.clear();
-#ifdef RALTO_TEST_HOOKS
   calls.clear();
-#endif
   foreground = nullptr;
 }
+#endif
 
 }  // namespace sys

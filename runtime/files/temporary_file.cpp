@@ -102,7 +102,7 @@ std::int32_t RemoveTemporary(const char16_t* temporary) {
              : 0;
 }
 
-void ClearLeftoverTemporaries(std::initializer_list<const char16_t*> files) {
+void ClearLeftoverTemporaries(std::span<const char16_t* const> files) {
   // One listing of the folder for all the names: this runs on every scheduled tick.
   sys::WIN32_FIND_DATAW found;
   sys::HANDLE search = sys::FindFirstFileW(LeftoverPattern, &found);

@@ -2,7 +2,7 @@
 // a write that must land whole grows in, and what a killed run may leave behind.
 #pragma once
 #include <cstdint>
-#include <initializer_list>
+#include <span>
 
 #include "platform/types.h"
 
@@ -32,6 +32,6 @@ std::int32_t RemoveTemporary(const char16_t* temporary);
 // current folder), clearing its read-only attribute first; one that cannot be removed is
 // skipped, and nothing else is touched. Call it only while no other run can be writing one
 // (under the folder lock). Absent names are skipped.
-void ClearLeftoverTemporaries(std::initializer_list<const char16_t*> files);
+void ClearLeftoverTemporaries(std::span<const char16_t* const> files);
 
 }  // namespace ralto

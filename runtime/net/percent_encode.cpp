@@ -14,11 +14,14 @@
 namespace ralto {
 namespace {
 
-// The safe set lets a query's own separators (& = ? / # @ ...) through, as they must stay when a
-// whole query is encoded. The updater encodes each value on its own and escapes the ones that
-// would split its query itself (update_url.cpp).
-constexpr std::array<bool, 256> MakeUrlSafeBytes() {
-  std::array<bool, 256> safe{};
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+using SafeBytes = std::array<bool, 256>;
+
+// The whole-query set lets the separators (& = ? / # @ ...) through, as they must stay when a
+// query already assembled is encoded.
+constexpr SafeBytes MakeSafeBytes(PercentScope scope) {
+  SafeBytes safe{};
   for (int b = '0'; b <= '9'; ++b) safe[b] = true;
   for (int b = 'A'; b <= 'Z'; ++b) safe[b] = true;
   for (int b = 'a'; b <= 'z'; ++b) safe[b] = true;
@@ -26,21 +29,24 @@ constexpr std::array<bool, 256> MakeUrlSafeBytes() {
                  '=', '?', '@'}) {
     safe[static_cast<unsigned char>(c)] = true;
   }
+  if (scope == PercentQueryValue) safe['&'] = safe['#'] = safe['='] = false;
   return safe;
 }
 
-constexpr std::array<bool, 256> UrlSafeBytes = MakeUrlSafeBytes();
+constexpr SafeBytes SafeBytesOf[] = {MakeSafeBytes(PercentWholeQuery),
+                                     MakeSafeBytes(PercentQueryValue)};
 
-constexpr int CountSafe() {
+constexpr int CountSafe(const SafeBytes& table) {
   int count = 0;
-  for (bool safe : UrlSafeBytes) count += safe ? 1 : 0;
+  for (bool safe : table) count += safe ? 1 : 0;
   return count;
 }
-static_assert(CountSafe() == 81);
+static_assert(CountSafe(SafeBytesOf[PercentWholeQuery]) == 81);
+static_assert(CountSafe(SafeBytesOf[PercentQueryValue]) == 78);
 
 }  // namespace
 
-bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
+bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at, PercentScope scope) {
   // The whole text becomes bytes before the area is written: it may lie at at itself.
   const bool utf8 = mode == EncodingUtf8;
   char* bytes = utf8 ? ToUtf8Bytes(text) : ToAnsiBytes(text);
@@ -51,10 +57,11 @@ bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at) {
                      : nullptr;
   const bool encoded = output != nullptr;
   if (encoded) {
+    const SafeBytes& safe = SafeBytesOf[scope];
     char* out = output;
     for (std::size_t i = 0; i < count; ++i) {
       auto b = static_cast<unsigned char>(bytes[i]);
-      if (UrlSafeBytes[b]) {
+      if (safe[b]) {
         *out++ = static_cast<char>(b);
       } else {
         out[0] = '%';

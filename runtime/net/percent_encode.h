@@ -6,8 +6,9 @@
 
 namespace ralto {
 
-// The digits of a %XX escape, upper case.
-inline constexpr char HexDigits[] = "0123456789ABCDEF";
+// What the text is: a query's own separators (& # =) stay in a whole query and are escaped in
+// one value of it, where they would split the query or cut it off.
+enum PercentScope : std::uint8_t { PercentWholeQuery, PercentQueryValue };
 
 // The encoded text into the area at at; text may lie in the area at at. EncodingUtf8 encodes
 // UTF-8 bytes, any other encoding ANSI bytes; absent text encodes as the empty text. False
@@ -15,10 +16,7 @@ inline constexpr char HexDigits[] = "0123456789ABCDEF";
 // for the area): the empty text is then left at at, so a caller tells a failure from an
 // empty result by this answer alone. May grow the area: addresses into it are invalid
 // afterwards.
-bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at);
-// The same in UTF-8 mode, the form a query value is encoded with.
-inline bool PercentEncode(const char16_t* text, std::int32_t at) {
-  return PercentEncode(text, EncodingUtf8, at);
-}
+bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at,
+                   PercentScope scope = PercentWholeQuery);
 
 }  // namespace ralto

@@ -21,17 +21,13 @@ WindowRestoreRecord* RecordOf(ListNode* node) {
   return reinterpret_cast<WindowRestoreRecord*>(node + 1);
 }
 
-}  // namespace
-
-// Every thread that shows a box inserts, walks and unlinks here: the links are read and written
-// only under windowRestoreLock, and a record is filled under it when inserted. A thread reads its
+// Records of every thread that is showing a box, newest first, in the general heap. Every
+// thread that shows a box inserts, walks and unlinks here: the links are read and written only
+// under windowRestoreLock, and a record is filled under it when inserted. A thread reads its
 // own records without it, as only that thread unlinks them. The lock is never held across
 // EnableWindow, SetWindowPos or MessageBoxW: they send messages to the thread's own windows,
 // whose handlers may show a box and come back here.
 ListNode* windowRestoreList = nullptr;
-
-namespace {
-
 std::mutex windowRestoreLock;
 
 // This thread's first record from node on (towards older ones), or null. Under the lock.
@@ -104,6 +100,15 @@ void PrepareModalWindows(std::int32_t begin) {
       sys::SetWindowPos(record.window, sys::HWND_TOPMOST, 0, 0, 0, 0, KeepSizeAndPlace);
     }
   }
+}
+
+std::int32_t SnapshotWindowRestoreList(WindowRestoreRecord* records, std::int32_t capacity) {
+  std::lock_guard<std::mutex> guard(windowRestoreLock);
+  std::int32_t count = 0;
+  for (ListNode* node = windowRestoreList; node; node = node->older, ++count) {
+    if (count < capacity) records[count] = *RecordOf(node);
+  }
+  return count;
 }
 
 std::int32_t ShowMessage(const char16_t* title, const char16_t* text, std::uint32_t type) {

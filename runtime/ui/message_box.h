@@ -20,9 +20,10 @@ struct WindowRestoreRecord {
   std::uint8_t disabledByUs;
 };
 
-// Records of every thread that is showing a box, newest first, in the general heap. Shared by
-// all threads: its links only under the lock beside its definition (message_box.cpp says when).
-extern ListNode* windowRestoreList;
+// Copies the records of every thread that is showing a box now, newest first, up to capacity of
+// them, into records, all in one moment; the number of records there are, which may exceed
+// capacity (then only the newest are copied).
+std::int32_t SnapshotWindowRestoreList(WindowRestoreRecord* records, std::int32_t capacity);
 
 // The foreground window when it belongs to this process; null otherwise.
 sys::HWND ProcessForegroundWindow();

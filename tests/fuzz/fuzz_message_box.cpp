@@ -8,7 +8,6 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "platform/posix/stand_in_windows.h"
 #include "platform/window.h"
 
 namespace ralto::fuzz {
@@ -28,7 +27,6 @@ std::string CaptureBox(const std::u16string& caption, const std::u16string& text
   std::string written(static_cast<std::size_t>(lseek(capture, 0, SEEK_CUR)), '\0');
   FUZZ_CHECK(pread(capture, written.data(), written.size(), 0) ==
              static_cast<ssize_t>(written.size()));
-  sys::ClearStandInWindows();
   return written;
 }
 

@@ -102,10 +102,11 @@ void CALLBACK Inspect(HWND, UINT, UINT_PTR timer, DWORD) {
     if (boxesUp < boxesTogether && !late) return;
     seen.owner = GetWindow(seen.box, GW_OWNER);
     for (HWND window : watched) seen.states.push_back(StateOf(window));
-    for (ralto::ListNode* node = ralto::windowRestoreList; node; node = node->older) {
-      const auto* record = reinterpret_cast<const ralto::WindowRestoreRecord*>(node + 1);
-      seen.records.push_back({reinterpret_cast<HWND>(record->window), record->wasTopmost != 0,
-                              record->disabledByUs != 0});
+    ralto::WindowRestoreRecord records[8];
+    const std::int32_t count = std::min(ralto::SnapshotWindowRestoreList(records, 8), 8);
+    for (std::int32_t i = 0; i < count; ++i) {
+      seen.records.push_back({reinterpret_cast<HWND>(records[i].window), records[i].wasTopmost != 0,
+                              records[i].disabledByUs != 0});
     }
     seen.looked = true;
     ++boxesSeen;
@@ -154,7 +155,7 @@ TEST_F(MessageBoxWindowsTest, WithoutWindowsTheBoxHasNoOwnerAndNothingIsRecorded
   ASSERT_NE(seen.box, nullptr) << "the box never showed";
   EXPECT_EQ(seen.owner, nullptr);
   EXPECT_TRUE(seen.records.empty());
-  EXPECT_EQ(ralto::windowRestoreList, nullptr);
+  EXPECT_EQ(ralto::SnapshotWindowRestoreList(nullptr, 0), 0);
 }
 
 TEST_F(MessageBoxWindowsTest, OnlyTheThreadsVisibleWindowsAreChangedAndAllArePutBack) {
@@ -199,7 +200,7 @@ TEST_F(MessageBoxWindowsTest, OnlyTheThreadsVisibleWindowsAreChangedAndAllArePut
   std::vector<WindowState> after;
   for (HWND window : watched) after.push_back(StateOf(window));
   EXPECT_EQ(after, before);
-  EXPECT_EQ(ralto::windowRestoreList, nullptr);
+  EXPECT_EQ(ralto::SnapshotWindowRestoreList(nullptr, 0), 0);
 
   PostThreadMessageW(foreignThread, WM_QUIT, 0, 0);
   other.join();
@@ -265,7 +266,7 @@ TEST_F(MessageBoxWindowsTest, TwoThreadsBoxesUpAtOnceEachPutBackTheirOwnWindows)
   EXPECT_EQ(theirs.seen.states, disabledAndDemoted);
   EXPECT_EQ(StateOf(mine), (WindowState{true, true}));
   EXPECT_EQ(theirs.after, (WindowState{true, true}));
-  EXPECT_EQ(ralto::windowRestoreList, nullptr);
+  EXPECT_EQ(ralto::SnapshotWindowRestoreList(nullptr, 0), 0);
 }
 
 }  // namespace

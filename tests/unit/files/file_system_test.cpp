@@ -159,7 +159,8 @@ TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
   // The names are bare: the folder is the current one.
   const std::filesystem::path before = std::filesystem::current_path();
   std::filesystem::current_path(folder);
-  ClearLeftoverTemporaries({u"w", nullptr, u"x"});
+  const char16_t* const names[] = {u"w", nullptr, u"x"};
+  ClearLeftoverTemporaries(names);
   std::filesystem::current_path(before);
   std::vector<std::string> left;
   for (auto& entry : std::filesystem::directory_iterator(folder)) {
