@@ -37,6 +37,8 @@ enum FileFlags : std::uint32_t {
 // The opens give 0 on failure and a non-zero value on success, to be tested against 0 only:
 // for number -1 the id of the new dynamic file, for any other number the file's system handle.
 // A file already open under number is closed first, even when the open then fails.
+// A file another process holds without sharing is waited for, about 2 s at most. A file
+// opened with FileOwnerOnly when that security cannot be had is not opened.
 // An existing file for reading, UTF-8.
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
 // OpenCreate, UTF-8; an existing file that cannot be opened for reading as well is emptied
@@ -45,8 +47,12 @@ std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
 // flags: FileFlags or'ed with a TextEncoding.
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenKind kind,
                                 std::uint32_t flags);
+// Whether the last open gave 0 because another process held the file for longer than it
+// waits: the file is there, but what it holds cannot be known now.
+bool OpenFoundFileHeld();
 // Bytes written or buffered, in the file's encoding, no line end added; 0 when nothing was
-// written (number not open, empty text, file opened for reading, failed conversion).
+// written (number not open, empty text, file opened for reading, failed conversion). A text
+// not written whole, for whatever reason, keeps a FileReplaceWhole file from landing.
 std::int32_t WriteText(ObjectId number, const char16_t* text);
 // Flushes and closes; -1 closes every file; a number that is not open is ignored.
 void CloseFileSlot(ObjectId number);

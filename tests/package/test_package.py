@@ -15,9 +15,12 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from service import Service  # noqa: E402
 
-# The release preset in a folder of its own: the package of the placeholder endpoints, which
-# the local service answers through http_proxy, whatever build-release/ was configured with.
+# The release preset in a folder of its own, whatever build-release/ was configured with: the
+# package of endpoints under a test name, which the local service answers through http_proxy
+# here and under that name in the booted container (test_boot.py).
 BUILD = ROOT / "build-package"
+ENDPOINTS = ("-DRALTO_IP_QUERY_URL=http://dyndns.ralto.test:8245/ipCheck.php",
+             "-DRALTO_UPDATE_BASE=dyndns.ralto.test:8245/nic/update")
 CONTENTS = {
     "./usr/bin/ralto-update": "-rwxr-xr-x",
     "./usr/lib/systemd/system/ralto-update@.service": "-rw-r--r--",
@@ -36,18 +39,24 @@ def run(*command, **options):
     return subprocess.run(command, capture_output=True, text=True, **options)
 
 
+def build_package():
+    """Builds the package afresh; returns its path."""
+    for old in BUILD.glob("*.deb"):
+        old.unlink()
+    for step in (["cmake", "--preset", "release", "-B", str(BUILD), *ENDPOINTS],
+                 ["cmake", "--build", str(BUILD), "-j", str(os.cpu_count()),
+                  "--target", "package"]):
+        built = run(*step, cwd=ROOT)
+        if built.returncode != 0:
+            raise RuntimeError(built.stdout + built.stderr)
+    (deb,) = BUILD.glob("ralto-update_*.deb")
+    return deb
+
+
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for old in BUILD.glob("*.deb"):
-            old.unlink()
-        for step in (["cmake", "--preset", "release", "-B", str(BUILD)],
-                     ["cmake", "--build", str(BUILD), "-j", str(os.cpu_count()),
-                      "--target", "package"]):
-            built = run(*step, cwd=ROOT)
-            if built.returncode != 0:
-                raise RuntimeError(built.stdout + built.stderr)
-        (cls.deb,) = BUILD.glob("ralto-update_*.deb")
+        cls.deb = build_package()
         cls.temp = tempfile.TemporaryDirectory(prefix="ralto-package-")
         cls.tree = Path(cls.temp.name) / "tree"
         subprocess.run(["dpkg-deb", "-x", str(cls.deb), str(cls.tree)], check=True)
