@@ -86,7 +86,8 @@ Ahead LookAhead(const SequentialFile* file, bool ansi, std::int64_t limit) {
   const std::uint8_t* next = file->buffer + (file->bufferFilled - file->bufferCount);
   std::size_t available = static_cast<std::size_t>(file->bufferCount);
   if (limit >= 0) available = std::min(available, static_cast<std::size_t>(limit));
-  return {next, file->bufferCount, static_cast<std::int32_t>(PlainRunLength(next, available, ansi))};
+  return {next, file->bufferCount,
+          static_cast<std::int32_t>(PlainRunLength(next, available, ansi))};
 }
 
 // Moves the plain run at the read position straight from the buffer into the line; the

@@ -25,8 +25,8 @@ namespace {
 bool openFoundFileHeld = false;
 
 constexpr std::int32_t FileTableStep = 16;
-
 constexpr std::int32_t ShortTextBytes = 256;
+
 struct OpenMode {
   sys::DWORD access;
   sys::DWORD creation;
@@ -62,7 +62,7 @@ std::int32_t MarkWriteFailed(SequentialFile* file) {
 // Writes n bytes of a text through the buffer (or straight); fewer, a read-only file
 // included, mark the file.
 std::int32_t WriteWhole(SequentialFile* file, const void* bytes, std::int32_t n) {
-  std::int32_t written = file->buffer ? BufferedWrite(file, bytes, n) : WriteDirect(file, bytes, n);
+  std::int32_t written = BufferedWrite(file, bytes, n);
   if (written < n) file->writeFailed = 1;
   return written;
 }
@@ -94,9 +94,15 @@ void MoveFilePosition(sys::HANDLE handle, std::int64_t distance) {
   sys::SetFilePointer(handle, low, &high, sys::FILE_CURRENT);
 }
 
+// flags: FileFlags or'ed with a TextEncoding, checked against mode by the caller.
 std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mode,
-                       sys::DWORD shareMode, TextEncoding encoding, bool buffered, bool append,
-                       bool ownerOnly = false, bool replaceWhole = false) {
+                       std::uint32_t flags) {
+  const sys::DWORD shareMode =
+      (flags & FileShareAll) ? sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE
+      : (flags & FileShareRead) ? sys::FILE_SHARE_READ
+                                : 0;
+  const bool ownerOnly = flags & FileOwnerOnly;
+  const bool replaceWhole = flags & FileReplaceWhole;
   void* security = ownerOnly ? sys::OwnerOnlySecurity() : nullptr;
   if (!fileTable) return 0;
   void* storage = ObtainObject(fileTable, number);
@@ -133,7 +139,7 @@ std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mo
   auto* file = static_cast<SequentialFile*>(storage);
   file->handle = handle;
   file->buffer = nullptr;
-  if (buffered && DefaultFileBufferSize > 0) {
+  if (!(flags & FileUnbuffered) && DefaultFileBufferSize > 0) {
     // Without memory for a buffer the file still works, one system call per unit.
     file->buffer = static_cast<std::uint8_t*>(
         sys::HeapAlloc(generalHeap, 0, static_cast<std::size_t>(DefaultFileBufferSize)));
@@ -141,11 +147,11 @@ std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mo
   file->bufferSize = DefaultFileBufferSize;
   file->bufferCount = 0;
   file->readMode = 1;
-  file->encoding = encoding;
+  file->encoding = EncodingIn(flags) == EncodingDefault ? EncodingUtf8 : EncodingIn(flags);
   file->readOnly = mode.readOnly ? 1 : 0;
   file->landing = landing;
   file->writeFailed = 0;
-  if (append) sys::SetFilePointer(handle, 0, nullptr, sys::FILE_END);
+  if (flags & FileAppend) sys::SetFilePointer(handle, 0, nullptr, sys::FILE_END);
   return number == -1 ? id : reinterpret_cast<std::intptr_t>(handle);
 }
 
@@ -165,11 +171,11 @@ SequentialFile* FindOpenFile(ObjectId number) {
 }
 
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name) {
-  return OpenFile(number, name, ExistingMode, 0, EncodingUtf8, true, false);
+  return OpenFile(number, name, ExistingMode, EncodingUtf8);
 }
 
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name) {
-  return OpenFile(number, name, CreateMode, 0, EncodingUtf8, true, false);
+  return OpenFile(number, name, CreateMode, EncodingUtf8);
 }
 
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenKind kind,
@@ -178,22 +184,14 @@ std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenK
                          : kind == OpenOrCreate ? &OpenOrCreateMode
                          : kind == OpenCreate   ? &CreateMode
                                                 : nullptr;
-  sys::DWORD shareMode = (flags & FileShareAll)
-                             ? sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE
-                         : (flags & FileShareRead) ? sys::FILE_SHARE_READ
-                                                   : 0;
-  TextEncoding encoding = EncodingIn(flags);
-  if (encoding == EncodingDefault) encoding = EncodingUtf8;
-  bool append = kind == OpenOrCreate && (flags & FileAppend);
-  bool replaceWhole = (flags & FileReplaceWhole) != 0;
-  if (!mode || (replaceWhole && kind != OpenCreate)) {
+  if (kind != OpenOrCreate) flags &= ~std::uint32_t{FileAppend};
+  if (!mode || ((flags & FileReplaceWhole) && kind != OpenCreate)) {
     // The number is given up as for any failed open; there is no file to open.
     if (fileTable && number >= 0 && ObtainObject(fileTable, number))
       ReleaseObject(fileTable, number);
     return 0;
   }
-  return OpenFile(number, name, *mode, shareMode, encoding, !(flags & FileUnbuffered), append,
-                  (flags & FileOwnerOnly) != 0, replaceWhole);
+  return OpenFile(number, name, *mode, flags);
 }
 
 std::int32_t BufferedRead(SequentialFile* file, void* destination, std::int32_t n) {
