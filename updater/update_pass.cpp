@@ -116,6 +116,10 @@ EndBox RunLockedPass() {
           {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
     }
     StoreFirstLine(&run.oldIp);
+  } else if (OpenFoundFileHeld()) {
+    // Held by another program for longer than an open waits: the address it records is
+    // unknown, and taking it for none would send the update again. The next run tries.
+    return {};
   }
 
   // An error page is no address: the query fails as if nothing had come.

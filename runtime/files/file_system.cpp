@@ -61,7 +61,7 @@ std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
   copied = sys::FlushFileBuffers(output) && copied;
   sys::CloseHandle(output);
   if (!copied) {
-    sys::DeleteFileW(temporary);
+    RemoveTemporary(temporary);
     return 0;
   }
   return ReplaceWithTemporary(temporary, destination, true);

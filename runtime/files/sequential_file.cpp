@@ -9,6 +9,7 @@
 #include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/text_codec.h"
+#include "runtime/files/held_file.h"
 #include "runtime/files/temporary_file.h"
 #include "runtime/strings/heaps.h"
 #include "runtime/strings/string_area.h"
@@ -20,6 +21,8 @@ std::int32_t DefaultFileBufferSize = 4096;
 ObjectTable* fileTable = nullptr;
 
 namespace {
+
+bool openFoundFileHeld = false;
 
 constexpr std::int32_t FileTableStep = 16;
 constexpr std::uint32_t EncodingMask = 31;
@@ -57,6 +60,20 @@ std::int32_t WriteDirect(SequentialFile* file, const void* bytes, std::int32_t n
   return static_cast<std::int32_t>(written);
 }
 
+// Always 0, the count of bytes written.
+std::int32_t MarkWriteFailed(SequentialFile* file) {
+  file->writeFailed = 1;
+  return 0;
+}
+
+// Writes n bytes of a text through the buffer (or straight); fewer, a read-only file
+// included, mark the file.
+std::int32_t WriteWhole(SequentialFile* file, const void* bytes, std::int32_t n) {
+  std::int32_t written = file->buffer ? BufferedWrite(file, bytes, n) : WriteDirect(file, bytes, n);
+  if (written < n) file->writeFailed = 1;
+  return written;
+}
+
 // The temporary a FileReplaceWhole file is written into, with the names it lands by in one
 // block; INVALID_HANDLE_VALUE when name cannot be replaced or no temporary can be made.
 sys::HANDLE CreateLandingFile(const char16_t* name, void* security, char16_t** landing) {
@@ -70,7 +87,7 @@ sys::HANDLE CreateLandingFile(const char16_t* name, void* security, char16_t** l
       sys::HeapAlloc(generalHeap, 0, (temporaryUnits + nameUnits) * sizeof(char16_t)));
   if (!*landing) {
     sys::CloseHandle(handle);
-    sys::DeleteFileW(temporary);
+    RemoveTemporary(temporary);
     return sys::INVALID_HANDLE_VALUE;
   }
   std::memcpy(*landing, temporary, temporaryUnits * sizeof(char16_t));
@@ -113,14 +130,27 @@ std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mo
   if (!storage) return 0;
   ObjectId id = number == -1 ? reinterpret_cast<ObjectId>(storage) : number;
 
+  openFoundFileHeld = false;
   char16_t* landing = nullptr;
-  sys::HANDLE handle = replaceWhole
-                           ? CreateLandingFile(name, security, &landing)
-                           : sys::CreateFileW(name, mode.access, shareMode, security, mode.creation,
-                                              sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry && !replaceWhole) {
-    handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, security, sys::TRUNCATE_EXISTING,
-                              0, nullptr);
+  sys::HANDLE handle = sys::INVALID_HANDLE_VALUE;
+  // A secret goes into no file that others might read: without the owner-only security there
+  // is no file at all.
+  const bool secured = !ownerOnly || security;
+  if (secured && replaceWhole) {
+    handle = CreateLandingFile(name, security, &landing);
+  } else if (secured) {
+    // Another process holding the file for a moment is waited for, and one holding it longer
+    // is told from a missing file.
+    openFoundFileHeld = RetryWhileHeld(name, HeldBySharing, [&] {
+                          handle = sys::CreateFileW(name, mode.access, shareMode, security,
+                                                    mode.creation, sys::FILE_ATTRIBUTE_NORMAL,
+                                                    nullptr);
+                          return handle != sys::INVALID_HANDLE_VALUE;
+                        }) == HeldStillHeld;
+    if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry) {
+      handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, security,
+                                sys::TRUNCATE_EXISTING, 0, nullptr);
+    }
   }
   if (handle == sys::INVALID_HANDLE_VALUE || !handle) {
     ReleaseObject(fileTable, id);
@@ -269,6 +299,10 @@ bool ReadBufferedAsciiLine(SequentialFile* file, std::int64_t limit, std::int32_
 }
 
 }  // namespace
+
+bool OpenFoundFileHeld() {
+  return openFoundFileHeld;
+}
 
 void InitFileTable() {
   fileTable = CreateObjectTable(sizeof(SequentialFile), FileTableStep, CloseFileSlot);
@@ -499,11 +533,13 @@ std::int32_t WriteText(ObjectId number, const char16_t* text) {
   if (!file) return 0;
   std::int32_t length = TextLength(text);
   if (length <= 0) return 0;
+  // From here every text that is not written whole marks the file: a log with a piece
+  // missing must never land.
   const void* bytes = text;
   std::int32_t count = 0;
   char* converted = nullptr;
   if (file->encoding == EncodingUtf16) {
-    if (length > INT32_MAX / 2) return 0;
+    if (length > INT32_MAX / 2) return MarkWriteFailed(file);
     count = 2 * length;
   } else {
     sys::UINT codePage = file->encoding == EncodingUtf8 ? sys::CP_UTF8 : sys::CP_ACP;
@@ -512,23 +548,19 @@ std::int32_t WriteText(ObjectId number, const char16_t* text) {
     if (length <= (ShortTextBytes - 1) / 3) {
       int size = sys::WideCharToMultiByte(codePage, 0, text, length + 1, shortBytes, ShortTextBytes,
                                           nullptr, nullptr);
-      if (size <= 1) return 0;
-      return file->buffer ? BufferedWrite(file, shortBytes, size - 1)
-                          : WriteDirect(file, shortBytes, size - 1);
+      if (size <= 1) return MarkWriteFailed(file);
+      return WriteWhole(file, shortBytes, size - 1);
     }
     int size = sys::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return 0;
+    if (size <= 1) return MarkWriteFailed(file);
     converted =
         static_cast<char*>(sys::HeapAlloc(generalHeap, 0, static_cast<std::size_t>(size) + 1));
-    if (!converted) return 0;
+    if (!converted) return MarkWriteFailed(file);
     size = sys::WideCharToMultiByte(codePage, 0, text, -1, converted, size, nullptr, nullptr);
     bytes = converted;
     count = size > 0 ? size - 1 : 0;
   }
-  std::int32_t written = 0;
-  if (count > 0) {
-    written = file->buffer ? BufferedWrite(file, bytes, count) : WriteDirect(file, bytes, count);
-  }
+  std::int32_t written = count > 0 ? WriteWhole(file, bytes, count) : MarkWriteFailed(file);
   if (converted) sys::HeapFree(generalHeap, 0, converted);
   return written;
 }
@@ -546,7 +578,7 @@ void CloseFileSlot(ObjectId number) {
   if (file->landing) {
     char16_t* temporary = file->landing;
     if (file->writeFailed) {
-      sys::DeleteFileW(temporary);
+      RemoveTemporary(temporary);
     } else {
       ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false);
     }

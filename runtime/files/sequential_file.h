@@ -42,6 +42,8 @@ enum ReadOptions : std::uint32_t {
 // The opens give 0 on failure and a non-zero value on success, to be tested against 0 only:
 // for number -1 the id of the new dynamic file, for any other number the file's system handle.
 // A file already open under number is closed first, even when the open then fails.
+// A file another process holds without sharing is waited for, about 2 s at most. A file
+// opened with FileOwnerOnly when that security cannot be had is not opened.
 // An existing file for reading, UTF-8.
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
 // OpenCreate, UTF-8; an existing file that cannot be opened for reading as well is emptied
@@ -50,6 +52,9 @@ std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name);
 // flags: FileFlags or'ed with a TextEncoding.
 std::intptr_t OpenFileWithFlags(ObjectId number, const char16_t* name, FileOpenKind kind,
                                 std::uint32_t flags);
+// Whether the last open gave 0 because another process held the file for longer than it
+// waits: the file is there, but what it holds cannot be known now.
+bool OpenFoundFileHeld();
 // The next line without its end (CR, LF or CR LF; NUL ends a line too) into the area at at;
 // the empty text at the end of the file or for a number that is not open. A line longer than
 // 128 MiB ends there. May grow the area, which invalidates addresses into it.
@@ -59,7 +64,8 @@ void ReadTextLine(ObjectId number, std::int32_t at);
 void ReadTextWithOptions(ObjectId number, std::uint32_t options, std::int32_t maxUnits,
                          std::int32_t at);
 // Bytes written or buffered, in the file's encoding, no line end added; 0 when nothing was
-// written (number not open, empty text, file opened for reading, failed conversion).
+// written (number not open, empty text, file opened for reading, failed conversion). A text
+// not written whole, for whatever reason, keeps a FileReplaceWhole file from landing.
 std::int32_t WriteText(ObjectId number, const char16_t* text);
 // Flushes and closes; -1 closes every file; a number that is not open is ignored.
 void CloseFileSlot(ObjectId number);
