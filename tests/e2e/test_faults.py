@@ -138,6 +138,24 @@ class ReadOnlyFolder(FaultCase):
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
 
+    def test_an_ip_file_that_cannot_be_replaced_sends_nothing(self):
+        # The fresh answer cannot take its place: the address the old file holds is not sent.
+        self.with_old_check_file()
+        self.write(IP_FILE, f"{NEW_IP}\n".encode())
+        setup = ('mount --bind "$W/raltoIP.log" "$W/raltoIP.log" && '
+                 'mount -o remount,bind,ro "$W/raltoIP.log" || exit 97')
+        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        self.run_in_namespace(setup, [*DEMO, "silent"], now=now)
+        self.assertEqual(self.updates(), [])
+
+    def test_a_read_only_answer_file_holds_every_update_back(self):
+        # An answer that could never be recorded would have the update sent on every run.
+        self.write(RESULT_FILE, b"old answer\n")
+        (self.folder / RESULT_FILE).chmod(0o444)
+        for _ in range(2):
+            self.run_program([*DEMO, "silent"])
+        self.assertEqual(self.updates(), [])
+
 
 class FullDisk(FaultCase):
     # 16 pages: room for the small files, never for an answer of a megabyte.
