@@ -221,7 +221,7 @@ class PlantedNames(FaultCase):
 
     def plant(self, kind, name, victim):
         path = self.folder / name
-        if kind == "symlink":
+        if kind.startswith("symlink"):
             path.symlink_to(victim)
         elif kind == "hard link":
             os.link(victim, path)
@@ -237,11 +237,14 @@ class PlantedNames(FaultCase):
         self.addCleanup(shutil.rmtree, outside, True)
         victim = outside / "victim"
         for name in expected:
-            for kind in ("symlink", "hard link", "pipe"):
+            # A link is judged as a name of its own, never by its target's read-only mode.
+            for kind in ("symlink", "symlink to a read-only file", "hard link", "pipe"):
                 with self.subTest(name=name, kind=kind):
                     self.fresh()
+                    victim.unlink(missing_ok=True)
                     victim.write_bytes(b"victim\n")
-                    victim.chmod(0o644)
+                    mode = 0o444 if kind.endswith("read-only file") else 0o644
+                    victim.chmod(mode)
                     if name != CHECK_FILE:
                         self.with_old_check_file(OLD_ANSWER)
                     self.plant(kind, name, victim)
@@ -250,7 +253,7 @@ class PlantedNames(FaultCase):
                                                       now=time.time() + PAST_INTERVAL),
                                      accepted_box(f"good {SERVICE_IP}"))
                     self.assertEqual(victim.read_bytes(), b"victim\n")
-                    self.assertEqual(victim.stat().st_mode & 0o777, 0o644)
+                    self.assertEqual(victim.stat().st_mode & 0o777, mode)
                     written = (self.folder / name).lstat()
                     self.assertTrue(stat.S_ISREG(written.st_mode))
                     self.assertEqual(written.st_nlink, 1)
