@@ -329,6 +329,13 @@ class OtherUsers(FaultCase):
         log = (self.folder / REQUEST_LOG).lstat()
         self.assertEqual((log.st_uid, log.st_mode & 0o777, log.st_nlink), (0, 0o600, 1))
 
+    def test_a_planted_read_only_ip_file_never_silences_the_runs(self):
+        # Read-only protects the run's own files only: this one is replaced as a name.
+        planter = self.as_other(f"import os; os.close(os.open({IP_FILE!r}, os.O_CREAT, 0o444))")
+        self.assertEqual(planter.wait(timeout=30), 0)
+        self.run_program([*DEMO, "silent"])
+        self.assertEqual([params_of(u)["myip"] for u in self.updates()], [SERVICE_IP])
+
     def test_a_rewritten_ip_file_never_chooses_the_address(self):
         # The other user's file under the IP file's name, rewritten in place without pause.
         writer = self.as_other(
