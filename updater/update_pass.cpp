@@ -7,6 +7,7 @@
 #include "platform/folder_lock.h"
 #include "runtime/files/date.h"
 #include "runtime/files/file_system.h"
+#include "runtime/files/line_reader.h"
 #include "runtime/files/sequential_file.h"
 #include "runtime/files/temporary_file.h"
 #include "runtime/net/download.h"

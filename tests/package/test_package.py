@@ -1,5 +1,6 @@
 """The Debian package of the release preset: built, listed, unpacked, run once against the
-local service, linted, and its systemd units verified. Run inside a loopback-only namespace.
+local service, linted, and its systemd units verified; and when the static libcurl the lean and
+Windows builds link is built again. Run inside a loopback-only namespace.
 """
 
 import os
@@ -117,6 +118,23 @@ class Package(unittest.TestCase):
                        str(copy / "ralto-update@example.service"),
                        str(copy / "ralto-update@example.timer"))
         self.assertEqual((verified.returncode, verified.stdout + verified.stderr), (0, ""))
+
+
+class LibcurlRebuild(unittest.TestCase):
+    # curl_build with the build itself and the source lookup stubbed: "build" when it would build.
+    def builds(self, prefix, *change):
+        script = ('. scripts/lib/setup.sh && . scripts/lib/curl-source.sh && '
+                  'curl_source_version() { echo 7.88.1-10; } && quietly() { echo build; } && '
+                  f'{" ".join(change)} curl_build test "$0" "TLS 1" --with-schannel')
+        return "build" in run("bash", "-c", script, str(prefix), cwd=ROOT).stdout.splitlines()
+
+    def test_a_changed_option_of_the_shared_set_gives_a_new_stamp(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            stamp = run("bash", "-c", '. scripts/lib/curl-source.sh && curl_build_stamp 7.88.1-10 '
+                        '"TLS 1" "${curl_http_only_options[@]}" --with-schannel', cwd=ROOT).stdout
+            Path(prefix, "build.stamp").write_text(stamp)
+            self.assertFalse(self.builds(prefix))
+            self.assertTrue(self.builds(prefix, "curl_http_only_options+=(--disable-x) &&"))
 
 
 if __name__ == "__main__":
