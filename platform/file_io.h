@@ -62,8 +62,9 @@ DWORD GetLastError();
 // waits. CREATE_NEW never goes through a link: a link under the name is an existing file. A
 // file the call creates is writable by its creator whatever the umask, unless
 // FILE_ATTRIBUTE_READONLY asks otherwise.
-HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
-                   DWORD creation, DWORD attributes, HANDLE templateFile);
+[[nodiscard]] HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode,
+                                 void* security, DWORD creation, DWORD attributes,
+                                 HANDLE templateFile);
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                void* overlapped);
@@ -78,7 +79,7 @@ BOOL CloseHandle(HANDLE object);
 // as GetFileAttributesW sees it (a link by the link, its times included); INVALID_HANDLE_VALUE
 // when nothing matches. The search goes on with FindNextFileW and must
 // end with FindClose.
-HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found);
+[[nodiscard]] HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found);
 // The next matching entry; FALSE at the end. Each entry comes at most once, also while
 // entries are being deleted, so a loop over a folder always ends.
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
@@ -87,7 +88,7 @@ BOOL FindClose(HANDLE search);
 // included, as a name) is replaced, unless it is a directory or read-only. With
 // MOVEFILE_WRITE_THROUGH the rename has reached the disk when the call returns (on POSIX, when
 // the folder's sync succeeds; TRUE tells that the rename was done, synced or not).
-BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
+[[nodiscard]] BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
 // The name's own attributes, a link's not its target's (FILE_ATTRIBUTE_REPARSE_POINT);
 // INVALID_FILE_ATTRIBUTES when there is none.
 DWORD GetFileAttributesW(const char16_t* name);

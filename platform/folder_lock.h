@@ -19,7 +19,7 @@ enum FolderLockResult : DWORD {
 
 // Takes the lock of folder; *lock receives the handle to release it with when the result is
 // FolderLockTaken, else null.
-FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock);
+[[nodiscard]] FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock);
 // Releases a lock LockFolder took; a null lock does nothing.
 void UnlockFolder(HANDLE lock);
 

@@ -27,8 +27,8 @@ inline const HANDLE ThreadHandle = &threadHandleTag;
 // Starts a thread running start(parameter). stackSize is the initial commit on Windows,
 // never a limit. Null when no thread can be started; on POSIX the thread is detached and the
 // result is ThreadHandle.
-HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, void* parameter,
-                    DWORD creationFlags, DWORD* threadId);
+[[nodiscard]] HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start,
+                                  void* parameter, DWORD creationFlags, DWORD* threadId);
 // Flushes standard output and error and ends the process.
 [[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetCurrentProcessId();

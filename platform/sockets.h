@@ -15,7 +15,7 @@ struct WSADATA {
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 int closesocket(SOCKET s);
-HMODULE LoadLibraryW(const char16_t* name);
+[[nodiscard]] HMODULE LoadLibraryW(const char16_t* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL FreeLibrary(HMODULE module);
 

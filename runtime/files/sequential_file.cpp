@@ -327,7 +327,9 @@ void CloseFileSlot(ObjectId number) {
     if (file->writeFailed) {
       RemoveTemporary(temporary);
     } else {
-      ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false);
+      // One that cannot land leaves the old file whole; a close has no one to tell.
+      static_cast<void>(
+          ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false));
     }
     sys::HeapFree(generalHeap, 0, file->landing);
   }

@@ -17,14 +17,15 @@ inline constexpr int TemporaryNameUnits = 1024;
 // nothing created, when file could not be replaced afterwards (a folder, a read-only file;
 // a link, a pipe or another user's file can be) or no temporary can be made (a folder that
 // cannot be written, a name too long, an absent file).
-sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
-                                  char16_t (&name)[TemporaryNameUnits]);
+[[nodiscard]] sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
+                                                char16_t (&name)[TemporaryNameUnits]);
 // Puts the closed temporary in file's place in one step, so that a reader sees the old file
 // or the new one, never a part; whatever was under the name (a link, another user's file) is
 // replaced as a name and keeps its content. durable: the rename has reached the disk when it
 // returns (flush the content before closing). A name another process holds for a moment is
 // waited for, about 2 s at most. 0 on failure, and the temporary is removed.
-std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable);
+[[nodiscard]] std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file,
+                                                bool durable);
 // Deletes a closed temporary that is not to land, waiting for a process that holds it as
 // ReplaceWithTemporary does. 0 when it stays (the next run's clearing removes it).
 std::int32_t RemoveTemporary(const char16_t* temporary);

@@ -30,6 +30,7 @@ inline constexpr std::int64_t DownloadMaxBytes = 1 << 20;
 // With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0; the job stays
 // allocated for its holder (download_job.h says when it may be released).
 // Absent url or file: 0 and nothing touched. Touches no temporary text.
-std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags = 0);
+[[nodiscard]] std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file,
+                                           std::uint32_t flags = 0);
 
 }  // namespace ralto

@@ -16,7 +16,7 @@ enum PercentScope : std::uint8_t { PercentWholeQuery, PercentQueryValue };
 // for the area): the empty text is then left at at, so a caller tells a failure from an
 // empty result by this answer alone. May grow the area: addresses into it are invalid
 // afterwards.
-bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at,
-                   PercentScope scope = PercentWholeQuery);
+[[nodiscard]] bool PercentEncode(const char16_t* text, TextEncoding mode, std::int32_t at,
+                                 PercentScope scope = PercentWholeQuery);
 
 }  // namespace ralto

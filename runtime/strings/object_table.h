@@ -26,7 +26,8 @@ struct ObjectTable {
 };
 
 // An object exists while its storage's first 32-bit field is not 0.
-ObjectTable* CreateObjectTable(std::int32_t objectSize, std::int32_t step, FreeCallback);
+[[nodiscard]] ObjectTable* CreateObjectTable(std::int32_t objectSize, std::int32_t step,
+                                             FreeCallback);
 // number -1: a new dynamic object (its address is its id). A number in use is freed first.
 void* ObtainObject(ObjectTable* table, ObjectId number);
 void* LookupObject(ObjectTable* table, ObjectId id);
@@ -35,7 +36,7 @@ void ReleaseAllObjects(ObjectTable* table);
 void RewindObjects(ObjectTable* table);
 void* NextObject(ObjectTable* table, ObjectId* id);
 // A zero-filled node of nodeSize bytes (links included) at the head; its storage, or null.
-void* ListInsert(ListNode** head, std::int32_t nodeSize);
+[[nodiscard]] void* ListInsert(ListNode** head, std::int32_t nodeSize);
 void ListUnlink(ListNode** head, void* storage);
 
 }  // namespace ralto

@@ -19,8 +19,8 @@ void Utf8ToTemp(const char* bytes, std::int32_t at);
 // A new 0-terminated byte string from malloc (absent text: the empty string); null when the
 // text cannot be converted (no memory, or more bytes than an int counts), so that a failure
 // never passes for an empty text. Release with the matching Free function.
-char* ToAnsiBytes(const char16_t* text);
-char* ToUtf8Bytes(const char16_t* text);
+[[nodiscard]] char* ToAnsiBytes(const char16_t* text);
+[[nodiscard]] char* ToUtf8Bytes(const char16_t* text);
 void FreeAnsiBytes(char* bytes);
 void FreeUtf8Bytes(char* bytes);
 
