@@ -19,9 +19,11 @@ import time
 import unittest
 from pathlib import Path
 
+import winbox
 from service import params_of
-from test_update_pass import (CHECK_FILE, DEMO, IP_FILE, OLD_IP, REQUEST_LOG, RESULT_FILE,
-                              SERVICE_IP, UPDATE_BASE, USAGE_BOX, PassCase, accepted_box,
+from test_update_pass import (CHECK_FILE, DEMO, INTERVAL_BOX, IP_FILE, OLD_IP, REQUEST_LOG,
+                              RESULT_FILE, SERVICE_IP, UPDATE_BASE, USAGE_BOX, PassCase,
+                              accepted_box,
                               birth_time, faketime_env, implausible_box, sanitizer_runtime,
                               server_box)
 
@@ -663,6 +665,21 @@ class OverlappingRuns(FaultCase):
         killed.wait(timeout=10)
         self.service.control(clear=1)
         self.assertEqual(self.run_program([*DEMO, "verbose"]), accepted_box(f"good {SERVICE_IP}"))
+
+    def test_runs_while_a_box_is_up_go_as_if_there_were_none(self):
+        # Only under Wine does a box stay up until someone dismisses it.
+        if not os.environ.get("RALTO_UNDER_WINE"):
+            self.skipTest("a box stays on screen under Wine only")
+        self.with_old_check_file(OLD_ANSWER)
+        env = winbox.environment(os.environ["RALTO_WINE_ENV"], self.program_env())
+        with winbox.box_on_screen(["wine", os.environ["RALTO_EXE"], *DEMO, "verbose"], env,
+                                  env["RALTO_WINBOX"], cwd=self.folder) as box:
+            self.assertEqual(box, INTERVAL_BOX)
+            # The check file is young for these runs too: nothing goes out.
+            for _ in range(2):
+                self.assertEqual(self.run_program([*DEMO, "silent"]), "")
+            self.assertEqual(self.sent(), [])
+            self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 
 
 class HostileArguments(FaultCase):
