@@ -24,6 +24,9 @@ DWORD GetCurrentProcessId();
 // users' debuggers (POSIX: not dumpable). Windows writes no dump into the working folder:
 // nothing to do there.
 void ProtectProcessMemory();
+// Makes a write past the file-size limit a failed write instead of the process's end (POSIX:
+// SIGXFSZ ignored). Windows has no such limit: nothing to do there.
+void ProtectProcessWrites();
 DWORD GetCurrentThreadId();
 
 }  // namespace sys

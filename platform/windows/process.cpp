@@ -34,4 +34,6 @@ DWORD GetCurrentThreadId() {
 
 void ProtectProcessMemory() {}
 
+void ProtectProcessWrites() {}
+
 }  // namespace sys
