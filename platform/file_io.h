@@ -66,8 +66,9 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
 BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 
-// The first entry matching a name or a pattern with * and ? in its last component;
-// INVALID_HANDLE_VALUE when nothing matches. The search goes on with FindNextFileW and must
+// The first entry matching a name or a pattern with * and ? in its last component, described
+// as GetFileAttributesW sees it (a link by the link, its times included); INVALID_HANDLE_VALUE
+// when nothing matches. The search goes on with FindNextFileW and must
 // end with FindClose.
 HANDLE FindFirstFileW(const char16_t* pattern, WIN32_FIND_DATAW* found);
 // The next matching entry; FALSE at the end. Each entry comes at most once, also while

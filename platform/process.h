@@ -6,8 +6,20 @@ namespace sys {
 
 using ThreadStart = DWORD (*)(void* parameter);
 
-// The whole command line, program name first; valid for the life of the process.
+// The whole command line, program name first; valid for the life of the process. POSIX: the
+// arguments handed over by TakeArguments, joined; the empty text before they are.
 const char16_t* GetCommandLineW();
+// Writes '*' over count units of the command line from unit offset on, every double quote
+// kept, so that the line splits as before and other processes (ps, /proc/PID/cmdline, a
+// reader of the Windows process's parameter block) no longer see what stood there. POSIX:
+// every argument one of those units belongs to is overwritten whole, byte for byte, in the
+// memory the arguments came in. Fails never: a range beyond the line is cut at its end.
+void OverwriteCommandLine(std::int32_t offset, std::int32_t count);
+#ifndef _WIN32
+// The arguments main received (program name first). They are kept, not copied: they must
+// live as long as the process, as main's do, and OverwriteCommandLine writes into them.
+void TakeArguments(int argc, char** argv);
+#endif
 // Every thread's handle on POSIX: it owns nothing, and CloseHandle of it does nothing.
 inline char threadHandleTag;
 inline const HANDLE ThreadHandle = &threadHandleTag;

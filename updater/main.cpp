@@ -14,7 +14,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return 0;
 }
 #else
-int main() {
+#include "platform/process.h"
+
+int main(int argc, char** argv) {
+  // Taken from here, not from /proc: it may not be mounted, and ps shows this very memory.
+  sys::TakeArguments(argc, argv);
   ralto::StartRuntime();
   ralto::RunUpdatePass();
   ralto::StopRuntime();

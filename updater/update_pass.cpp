@@ -34,6 +34,16 @@ void StoreArgument(StringValue* variable, std::int32_t index) {
   StoreTemp(variable, start);
 }
 
+// The password leaves the command line as soon as it is read: ps, /proc and the journal's
+// record of the sender read it there, and the run may wait long after this (a slow server).
+void TakeArguments() {
+  StoreArgument(&updater.host, 0);
+  StoreArgument(&updater.user, 1);
+  StoreArgument(&updater.pw, 2);
+  StoreArgument(&updater.mode, 3);
+  HideCommandArguments(2, 3);
+}
+
 // Only the first line counts; file 0 is closed for the next file.
 void StoreFirstLine(StringValue* variable) {
   const std::int32_t start = tempArea.position;
@@ -103,15 +113,10 @@ void WriteRequestLog() {
   CloseFileSlot(0);
 }
 
-// The pass from the arguments on, with the working folder locked if it could be; file 0 may
+// The pass from the check file on, with the working folder locked if it could be; file 0 may
 // still be open when it returns.
 EndBox RunLockedPass() {
   UpdaterState& run = updater;
-  StoreArgument(&run.host, 0);
-  StoreArgument(&run.user, 1);
-  StoreArgument(&run.pw, 2);
-  StoreArgument(&run.mode, 3);
-
   if (OpenFileForRead(0, run.checkFile) != 0) {
     if (!CheckFileOldEnough()) {
       if (IsSilent()) return {};
@@ -185,9 +190,12 @@ EndBox RunLockedPass() {
 
 void RunUpdatePass() {
   if (updater.argCount != 4) {
+    // Any argument from the third on may be the password, and the box can stay up for hours.
+    HideCommandArguments(2, updater.argCount);
     ShowMessage(u"Parameterfehler:", u"Error! Parameter wie folgt angeben: host user pw silent");
     return;
   }
+  TakeArguments();
   // One run per working folder: a run that overlaps one still busy there (a slow server, a
   // short schedule) ends without a trace. A folder that cannot be locked at all is worked in
   // unlocked, as a lone run would.

@@ -16,20 +16,20 @@
 #include <new>
 #include <vector>
 
+#include "platform/posix/handles_and_paths.h"
 #include "platform/posix/robust_io.h"
 #include "platform/text_codec.h"
 
 namespace sys {
 namespace {
 
+using posix::DescriptorIn;
+using posix::ToPath;
+
 // Descriptors this layer opened. Other handles (threads, searches) reach CloseHandle too,
 // and a stray value must never close a descriptor that belongs to someone else.
 std::mutex handlesLock;
 std::vector<bool> ownedDescriptors;
-
-HANDLE HandleOf(int fd) {
-  return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
-}
 
 void Own(int fd) {
   std::lock_guard<std::mutex> guard(handlesLock);
@@ -41,42 +41,46 @@ void Own(int fd) {
 
 // The descriptor behind a handle of ours, or -1.
 int DescriptorOf(HANDLE handle) {
-  std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
-  if (value < 0 || value > INT_MAX) return -1;
+  const int fd = DescriptorIn(handle);
+  if (fd < 0) return -1;
   std::lock_guard<std::mutex> guard(handlesLock);
-  if (static_cast<std::size_t>(value) >= ownedDescriptors.size()) return -1;
-  return ownedDescriptors[value] ? static_cast<int>(value) : -1;
+  if (static_cast<std::size_t>(fd) >= ownedDescriptors.size()) return -1;
+  return ownedDescriptors[fd] ? fd : -1;
 }
 
 // Gives the descriptor up: it is no longer ours, whatever close then says.
 int Disown(HANDLE handle) {
-  std::intptr_t value = reinterpret_cast<std::intptr_t>(handle) - 1;
-  if (value < 0 || value > INT_MAX) return -1;
+  const int fd = DescriptorIn(handle);
+  if (fd < 0) return -1;
   std::lock_guard<std::mutex> guard(handlesLock);
-  if (static_cast<std::size_t>(value) >= ownedDescriptors.size() || !ownedDescriptors[value]) {
+  if (static_cast<std::size_t>(fd) >= ownedDescriptors.size() || !ownedDescriptors[fd]) {
     return -1;
   }
-  ownedDescriptors[value] = false;
-  return static_cast<int>(value);
-}
-
-// A UTF-16 name as UTF-8 bytes in path; false when absent, empty or too long.
-bool ToPath(const char16_t* name, char (&path)[PATH_MAX]) {
-  if (!name || !name[0]) return false;
-  return WideCharToMultiByte(CP_UTF8, 0, name, -1, path, PATH_MAX, nullptr, nullptr) > 0;
+  ownedDescriptors[fd] = false;
+  return fd;
 }
 
 // Read-only is the owner's write bit: nothing is written into such a file, by root neither,
 // as on Windows.
-bool IsReadOnly(const struct stat& status) {
-  return S_ISREG(status.st_mode) && !(status.st_mode & S_IWUSR);
+bool IsReadOnly(mode_t mode) {
+  return S_ISREG(mode) && !(mode & S_IWUSR);
 }
 
-// A name is kept from being replaced or removed only by a read-only file of the process's own
-// user: another user's file under a name the program writes is replaced as a name, never a
-// reason to stop for ever.
-bool ProtectsItsName(const struct stat& status) {
-  return IsReadOnly(status) && status.st_uid == geteuid();
+// The attributes of an entry as it stands under its name, never those of a link's target: the
+// name is what the program replaces. Read-only only for a file of the process's own user:
+// another user's file under a name the program writes is replaced as a name, never a reason to
+// stop for ever.
+DWORD AttributesOf(mode_t mode, uid_t owner) {
+  if (S_ISDIR(mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (S_ISLNK(mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
+  return IsReadOnly(mode) && owner == geteuid() ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Whether the entry keeps its name: a folder or a read-only file is neither replaced nor
+// removed.
+bool KeepsItsName(const struct stat& status) {
+  return AttributesOf(status.st_mode, status.st_uid) &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
 }
 
 int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
@@ -135,17 +139,11 @@ FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
 // Fills found from the entry at path, its name from entryName (UTF-8).
 bool DescribeEntry(const char* path, const char* entryName, WIN32_FIND_DATAW* found) {
   struct statx status;
-  if (statx(AT_FDCWD, path, 0, STATX_BASIC_STATS | STATX_BTIME, &status) != 0 &&
-      statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0) {
+  if (statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &status) != 0) {
     return false;
   }
   std::memset(found, 0, sizeof *found);
-  DWORD attributes = 0;
-  if (S_ISDIR(status.stx_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (!S_ISDIR(status.stx_mode) && !(status.stx_mode & S_IWUSR)) {
-    attributes |= FILE_ATTRIBUTE_READONLY;
-  }
-  found->dwFileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  found->dwFileAttributes = AttributesOf(status.stx_mode, status.stx_uid);
   const struct statx_timestamp& born =
       (status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_ctime;
   found->ftCreationTime = ToFileTime(born.tv_sec, born.tv_nsec);
@@ -247,7 +245,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
 
   struct stat status;
   bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) ||
-                 (writes && !created && IsReadOnly(status)) ||
+                 (writes && !created && IsReadOnly(status.st_mode)) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
   // Whatever the umask took away, a file we made stays writable to us, as on Windows.
   if (!refused && created && !(attributes & FILE_ATTRIBUTE_READONLY) &&
@@ -265,7 +263,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
     return INVALID_HANDLE_VALUE;
   }
   Own(fd);
-  return HandleOf(fd);
+  return posix::HandleOf(fd);
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void*) {
@@ -376,10 +374,7 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
   if (lstat(to, &target) == 0) {
     // As on Windows: never onto a directory or a read-only file, nor onto any existing name
     // unless asked to replace it.
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) || S_ISDIR(target.st_mode) ||
-        ProtectsItsName(target)) {
-      return FALSE;
-    }
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) || KeepsItsName(target)) return FALSE;
   } else if (errno != ENOENT) {
     return FALSE;
   }
@@ -400,18 +395,14 @@ DWORD GetFileAttributesW(const char16_t* name) {
   char path[PATH_MAX];
   struct stat status;
   if (!ToPath(name, path) || lstat(path, &status) != 0) return INVALID_FILE_ATTRIBUTES;
-  if (S_ISDIR(status.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (S_ISLNK(status.st_mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
-  return ProtectsItsName(status) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  return AttributesOf(status.st_mode, status.st_uid);
 }
 
 BOOL DeleteFileW(const char16_t* name) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return FALSE;
   struct stat status;
-  if (lstat(path, &status) != 0 || S_ISDIR(status.st_mode) || ProtectsItsName(status)) {
-    return FALSE;
-  }
+  if (lstat(path, &status) != 0 || KeepsItsName(status)) return FALSE;
   return unlink(path) == 0 ? TRUE : FALSE;
 }
 

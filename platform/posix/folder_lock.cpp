@@ -6,20 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdint>
 
-#include "platform/text_codec.h"
+#include "platform/posix/handles_and_paths.h"
 
 namespace sys {
 
 FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   *lock = nullptr;
   char path[PATH_MAX];
-  if (!folder ||
-      WideCharToMultiByte(CP_UTF8, 0, folder, -1, path, PATH_MAX, nullptr, nullptr) <= 0) {
-    return FolderLockUnavailable;
-  }
+  if (!posix::ToPath(folder, path)) return FolderLockUnavailable;
   int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return FolderLockUnavailable;
   // Without waiting, so no signal can interrupt it.
@@ -30,14 +25,13 @@ FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
     close(fd);
     return held ? FolderLockHeld : FolderLockUnavailable;
   }
-  // The descriptor plus one, so that descriptor 0 is not a null handle.
-  *lock = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
+  *lock = posix::HandleOf(fd);
   return FolderLockTaken;
 }
 
 void UnlockFolder(HANDLE lock) {
-  if (!lock) return;
-  close(static_cast<int>(reinterpret_cast<std::intptr_t>(lock) - 1));  // closing releases it
+  const int fd = posix::DescriptorIn(lock);
+  if (fd >= 0) close(fd);  // closing releases it
 }
 
 }  // namespace sys

@@ -1,21 +1,19 @@
-// The process on POSIX: the command line rebuilt from argv, detached threads, the ids, the end.
+// The process on POSIX: the command line joined from main's arguments, detached threads, the
+// ids, the end.
 #include "platform/process.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include <cerrno>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/posix/command_line_text.h"
-#include "platform/posix/robust_io.h"
 #include "platform/text_codec.h"
 
 namespace sys {
@@ -30,37 +28,15 @@ std::u16string Utf8ToUtf16(const std::string& bytes) {
   return text;
 }
 
-// Plain reads, not a stream: a stream would set up the C++ locale, which costs the one-pass
-// program a measurable share of its start-up.
-std::string ReadWholeFile(const char* path) {
-  std::string raw;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return raw;
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = posix::ReadRetrying(fd, chunk, sizeof chunk);
-    if (n <= 0) break;
-    raw.append(chunk, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return raw;
-}
-
-std::u16string ReadCommandLine() {
-  std::string raw = ReadWholeFile("/proc/self/cmdline");
-  // Every argument ends in a 0 byte.
-  std::vector<std::string> arguments;
-  std::size_t start = 0;
-  while (start < raw.size()) {
-    std::size_t end = raw.find('\0', start);
-    if (end == std::string::npos) end = raw.size();
-    arguments.push_back(raw.substr(start, end - start));
-    start = end + 1;
-  }
-  std::vector<const char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-  return JoinCommandLine(static_cast<int>(argv.size()), argv.data());
-}
+// What TakeArguments was handed, the line joined from it, and where each argument's piece of
+// the line starts. Reachable for the whole life of the process, so never freed.
+struct Arguments {
+  int count = 0;
+  char** values = nullptr;
+  std::u16string line;
+  std::vector<std::int32_t> starts;
+};
+Arguments* arguments = nullptr;
 
 // Handed from CreateThread to the new thread, which answers with its id before it starts.
 struct ThreadLaunch {
@@ -107,10 +83,38 @@ std::u16string JoinCommandLine(int argc, const char* const* argv) {
   return line;
 }
 
+void TakeArguments(int argc, char** argv) {
+  if (!arguments) arguments = new Arguments;
+  arguments->count = argc;
+  arguments->values = argv;
+  arguments->line = JoinCommandLine(argc, argv);
+  // The line is the pieces of single arguments joined by single spaces.
+  arguments->starts.clear();
+  std::int32_t start = 0;
+  for (int i = 0; i < argc; ++i) {
+    arguments->starts.push_back(start);
+    start += static_cast<std::int32_t>(JoinCommandLine(1, argv + i).size()) + 1;
+  }
+}
+
 const char16_t* GetCommandLineW() {
-  // Reachable for the whole life of the process, so it is never freed.
-  static const std::u16string* line = new std::u16string(ReadCommandLine());
-  return line->c_str();
+  return arguments ? arguments->line.c_str() : u"";
+}
+
+void OverwriteCommandLine(std::int32_t offset, std::int32_t count) {
+  if (!arguments || offset < 0 || count <= 0) return;
+  std::u16string& line = arguments->line;
+  const auto end = static_cast<std::int32_t>(
+      std::min<std::size_t>(line.size(), static_cast<std::size_t>(offset) + count));
+  for (std::int32_t i = offset; i < end; ++i) {
+    if (line[i] != u'"') line[i] = u'*';
+  }
+  const std::vector<std::int32_t>& starts = arguments->starts;
+  // The argument whose piece holds offset, and every one after it that starts before end.
+  auto first = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin() - 1;
+  for (auto i = first; i < arguments->count && starts[i] < end; ++i) {
+    for (char* byte = arguments->values[i]; byte && *byte; ++byte) *byte = '*';
+  }
 }
 
 HANDLE CreateThread(void*, std::size_t, ThreadStart start, void* parameter, DWORD,

@@ -4,11 +4,22 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 namespace sys {
 
 const char16_t* GetCommandLineW() {
   return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+}
+
+void OverwriteCommandLine(std::int32_t offset, std::int32_t count) {
+  // The buffer is the one in the process's parameter block, which is what other processes
+  // read the command line from.
+  wchar_t* line = ::GetCommandLineW();
+  if (offset < 0 || count <= 0 || static_cast<std::size_t>(offset) > std::wcslen(line)) return;
+  for (wchar_t* unit = line + offset; unit < line + offset + count && *unit; ++unit) {
+    if (*unit != L'"') *unit = L'*';
+  }
 }
 
 HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, void* parameter,

@@ -89,4 +89,22 @@ void CommandArgument(std::int32_t index, std::int32_t at) {
   CommandArgument(sys::GetCommandLineW(), index, at);
 }
 
+void HideCommandArguments(std::int32_t first, std::int32_t end) {
+  const char16_t* line = sys::GetCommandLineW();
+  // One walk: each scan goes on from behind the token before, whose end (and closing quote,
+  // if it has one) is where the next token may start.
+  const char16_t* rest = line;
+  std::int32_t wanted = first;
+  for (std::int32_t index = first; index < end; ++index) {
+    const std::int32_t asked = wanted;
+    const char16_t* token;
+    const std::int32_t length = ScanCommandLine(rest, &wanted, &token);
+    if (wanted == asked) return;
+    sys::OverwriteCommandLine(static_cast<std::int32_t>(token - line), length);
+    rest = token + length;
+    if (*rest == u'"') ++rest;
+    wanted = -1;  // the rest's first token: the scan counts the program name as -1
+  }
+}
+
 }  // namespace ralto

@@ -17,6 +17,11 @@ std::int32_t CommandArgumentCount();
 // the empty text when there is no such argument.
 void CommandArgument(std::int32_t index, std::int32_t at);
 
+// Overwrites the arguments first to end - 1 with '*' in the process's own command line, so
+// that no other process sees them there; the line still splits into as many arguments, and
+// fetching one of them gives its '*'s from then on. Arguments that do not exist are skipped.
+void HideCommandArguments(std::int32_t first, std::int32_t end);
+
 // The same on any command line (program name first; it must not lie in the area).
 std::int32_t CommandArgumentCount(const char16_t* line);
 void CommandArgument(const char16_t* line, std::int32_t index, std::int32_t at);

@@ -754,6 +754,19 @@ class HostileArguments(FaultCase):
         self.fresh()
         self.assertEqual(self.run_program(['demo.example.net "demo', 'x', 'y']), USAGE_BOX)
 
+    def test_the_password_is_gone_from_the_command_line_while_the_pass_waits(self):
+        if os.environ.get("RALTO_UNDER_WINE"):
+            self.skipTest("/proc shows Wine's own arguments: the unit test reads the exe's line")
+        self.service.fault("slow", path="/ipCheck.php", chunk=1, interval=1)
+        args = ["my host", 'us"er', 'pa "s$', "verbose"]
+        run = subprocess.Popen([BINARY, *args], cwd=self.folder, env=self.program_env(),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(run.wait, 10)
+        self.addCleanup(run.kill)
+        self.service.wait_for_requests(1, path="/ipCheck.php", since=self.mark)
+        shown = Path(f"/proc/{run.pid}/cmdline").read_bytes().split(b"\0")[1:]
+        self.assertEqual(shown, [b"my host", b'us"er', b"******", b"verbose", b""])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -149,11 +149,35 @@ TEST_F(CommandLineTest, JoinedArgumentsSplitBackIntoTheSame) {
 }
 #endif
 
-TEST_F(CommandLineTest, TheProcessCommandLineStartsWithTheProgram) {
+// What the update run does to the password: gone from the process's own command line (on
+// POSIX from the memory main's arguments came in, which ps reads), the line split as before.
+TEST_F(CommandLineTest, TheProcessCommandLineStartsWithTheProgramAndHidesArguments) {
+#ifndef _WIN32
+  static char program[] = "/bin/command_line_test", spaced[] = "a b", quoted[] = "p\"w",
+              last[] = "z";
+  static char* argv[] = {program, spaced, quoted, last, nullptr};
+  sys::TakeArguments(4, argv);
+#endif
   std::u16string line = sys::GetCommandLineW();
   EXPECT_EQ(sys::GetCommandLineW(), sys::GetCommandLineW());
   EXPECT_NE(line.find(u"command_line_test"), std::u16string::npos);
-  EXPECT_GE(CommandArgumentCount(), 0);
+  const std::int32_t count = CommandArgumentCount();
+  std::vector<std::u16string> before;
+  for (std::int32_t i = 0; i < count; ++i) before.push_back(Argument(line, i));
+  HideCommandArguments(0, count);
+  std::u16string hidden = sys::GetCommandLineW();
+  ASSERT_EQ(hidden.size(), line.size());
+  ASSERT_EQ(CommandArgumentCount(), count);
+  for (std::int32_t i = 0; i < count; ++i) {
+    EXPECT_EQ(Argument(hidden, i), std::u16string(before[i].size(), u'*')) << i;
+  }
+#ifndef _WIN32
+  EXPECT_EQ(count, 3);
+  EXPECT_STREQ(program, "/bin/command_line_test");
+  EXPECT_STREQ(spaced, "***");
+  EXPECT_STREQ(quoted, "***");
+  EXPECT_STREQ(last, "*");
+#endif
 }
 
 }  // namespace
