@@ -1,10 +1,7 @@
 # The lean build (the lean preset): the program linked against the static HTTP(S)-only libcurl
 # that scripts/build-lean keeps in the cache, never against the system's.
-if(DEFINED ENV{RALTO_CACHE_DIR})
-  set(RALTO_LEAN_CURL "$ENV{RALTO_CACHE_DIR}/libcurl-lean")
-else()
-  set(RALTO_LEAN_CURL "$ENV{HOME}/.cache/ralto/libcurl-lean")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/cache_dir.cmake)
+set(RALTO_LEAN_CURL "${RALTO_CACHE_DIR}/libcurl-lean")
 if(NOT EXISTS "${RALTO_LEAN_CURL}/lib/cmake/CURL/CURLConfig.cmake")
   message(FATAL_ERROR "No lean libcurl in ${RALTO_LEAN_CURL}: run scripts/build-lean")
 endif()

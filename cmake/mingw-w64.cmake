@@ -9,12 +9,9 @@ set(CMAKE_CXX_COMPILER ${RALTO_MINGW_HOST}-g++-posix)
 set(CMAKE_RC_COMPILER ${RALTO_MINGW_HOST}-windres)
 
 # libcurl and GoogleTest built for Windows by scripts/build-windows.
-if(DEFINED ENV{RALTO_CACHE_DIR})
-  set(RALTO_MINGW_PREFIX "$ENV{RALTO_CACHE_DIR}/mingw-w64")
-else()
-  set(RALTO_MINGW_PREFIX "$ENV{HOME}/.cache/ralto/mingw-w64")
-endif()
-set(CMAKE_FIND_ROOT_PATH /usr/${RALTO_MINGW_HOST} ${RALTO_MINGW_PREFIX})
+include(${CMAKE_CURRENT_LIST_DIR}/cache_dir.cmake)
+set(CMAKE_FIND_ROOT_PATH /usr/${RALTO_MINGW_HOST} ${RALTO_CACHE_DIR}/libcurl-windows
+    ${RALTO_CACHE_DIR}/googletest-windows)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

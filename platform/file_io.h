@@ -26,6 +26,9 @@ inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -47,8 +50,14 @@ struct WIN32_FIND_DATAW {
 };
 
 // Security for a file that only its owner may open, because it holds a secret. Given to
-// CreateFileW it applies to a file the call creates; on POSIX also to one it truncates.
+// CreateFileW it applies to a file the call creates; on POSIX also to one it truncates. Null
+// when it cannot be built: such a file is then not to be made at all.
 SECURITY_ATTRIBUTES* OwnerOnlySecurity();
+
+// Why the calling thread's last failed call of this header failed. On POSIX the errno value
+// with bit 29 set, which Windows leaves to codes of a program's own: POSIX has no share modes,
+// so no code there ever says that another process holds a file.
+DWORD GetLastError();
 
 // INVALID_HANDLE_VALUE on failure; a directory or a pipe is never opened, and opening never
 // waits. CREATE_NEW never goes through a link: a link under the name is an existing file. A

@@ -6,7 +6,8 @@ namespace sys {
 
 inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
 
-// A growable heap (maximumSize 0); null when it cannot be created.
+// A growable heap (maximumSize 0), or one that never holds more than maximumSize bytes of
+// blocks; null when it cannot be created.
 HANDLE HeapCreate(DWORD options, std::size_t initialSize, std::size_t maximumSize);
 // A block of bytes, zero-filled with HEAP_ZERO_MEMORY; null when memory is exhausted.
 void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes);

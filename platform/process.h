@@ -33,8 +33,10 @@ HANDLE CreateThread(void* security, std::size_t stackSize, ThreadStart start, vo
 [[noreturn]] void ExitProcess(UINT exitCode);
 DWORD GetCurrentProcessId();
 // Keeps the process's memory, and the password in it, out of core dumps and away from other
-// users' debuggers (POSIX: not dumpable). Windows writes no dump into the working folder:
-// nothing to do there.
+// users' debuggers. POSIX: not dumpable. Windows: no error boxes, and a crash that an
+// exception filter can see ends the process at once, before Error Reporting could write a
+// dump; a fail-fast crash (a corrupt heap, a broken stack cookie) bypasses every filter and
+// still reaches it.
 void ProtectProcessMemory();
 // Makes a write past the file-size limit a failed write instead of the process's end (POSIX:
 // SIGXFSZ ignored). Windows has no such limit: nothing to do there.

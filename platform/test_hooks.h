@@ -7,5 +7,7 @@ namespace sys {
 
 // How often timeBeginPeriod has raised the timer resolution in this process.
 UINT TimerPeriodRequests();
+// While refuse holds, OwnerOnlySecurity gives null, as when Windows cannot build it.
+void RefuseOwnerOnlySecurity(bool refuse);
 
 }  // namespace sys

@@ -7,6 +7,7 @@
 #include "platform/folder_lock.h"
 #include "runtime/files/date.h"
 #include "runtime/files/file_system.h"
+#include "runtime/files/line_reader.h"
 #include "runtime/files/sequential_file.h"
 #include "runtime/files/temporary_file.h"
 #include "runtime/net/download.h"
@@ -125,6 +126,10 @@ EndBox RunLockedPass() {
           {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
     }
     StoreFirstLine(&run.oldIp);
+  } else if (OpenFoundFileHeld()) {
+    // Held by another program for longer than an open waits: the address it records is
+    // unknown, and taking it for none would send the update again. The next run tries.
+    return {};
   }
 
   // An error page is no address: the query fails as if nothing had come.
@@ -161,7 +166,7 @@ EndBox RunLockedPass() {
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
   if (FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails) ==
       0) {
-    RemoveFile(record);
+    RemoveTemporary(record);
     return {};
   }
   const bool readable = OpenFileForRead(0, run.resultFile) != 0;
@@ -171,7 +176,7 @@ EndBox RunLockedPass() {
   // transfer does, so that the next run sends again and no box claims what was not kept.
   const bool tryAgain = readable && AsksToTryAgain(run.answer);
   if (tryAgain) {
-    RemoveFile(record);
+    RemoveTemporary(record);
   } else if (!LandCopy(record, run.checkFile)) {
     return {};
   }

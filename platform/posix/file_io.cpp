@@ -18,6 +18,7 @@
 
 #include "platform/posix/handles_and_paths.h"
 #include "platform/posix/robust_io.h"
+#include "platform/test_hooks.h"
 #include "platform/text_codec.h"
 
 namespace sys {
@@ -30,6 +31,11 @@ using posix::ToPath;
 // and a stray value must never close a descriptor that belongs to someone else.
 std::mutex handlesLock;
 std::vector<bool> ownedDescriptors;
+
+// Only its address matters: it asks for mode 0600.
+SECURITY_ATTRIBUTES ownerOnlySecurity{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+// Set by the tests alone, to see the file that needs it refused.
+bool ownerOnlyRefused = false;
 
 void Own(int fd) {
   std::lock_guard<std::mutex> guard(handlesLock);
@@ -203,10 +209,18 @@ void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
 }  // namespace
 
 SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
-  // Only its address matters here: it asks for mode 0600.
-  static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  return &ownerOnly;
+  return ownerOnlyRefused ? nullptr : &ownerOnlySecurity;
 }
+
+DWORD GetLastError() {
+  return 0x20000000u | static_cast<DWORD>(errno);
+}
+
+#ifdef RALTO_TEST_HOOKS
+void RefuseOwnerOnlySecurity(bool refuse) {
+  ownerOnlyRefused = refuse;
+}
+#endif
 
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DWORD creation,
                    DWORD attributes, HANDLE) {
@@ -217,7 +231,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   // Opening never waits: a pipe under a working file's name would otherwise hold the pass in
   // open() for ever. Such a pipe is refused below; a file gets its blocking mode back.
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
-  const bool ownerOnly = security == OwnerOnlySecurity();
+  const bool ownerOnly = security == &ownerOnlySecurity;
   mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   if (ownerOnly) mode &= 0700;
   bool created = false;

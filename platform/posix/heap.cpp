@@ -23,7 +23,14 @@ struct alignas(16) BlockHeader {
 struct Heap {
   BlockHeader* first = nullptr;
   std::mutex lock;
+  std::size_t maximum = 0;  // 0: growable
+  std::size_t held = 0;     // bytes in blocks, counted for a heap with a maximum
 };
+
+// Whether a heap with a maximum has room for more bytes; always for a growable one.
+bool HasRoom(const Heap* heap, std::size_t more) {
+  return heap->maximum == 0 || more <= heap->maximum - heap->held;
+}
 
 constexpr std::size_t MaxBlockBytes = SIZE_MAX / 2 - sizeof(BlockHeader);
 
@@ -53,21 +60,24 @@ void Unlink(Heap* heap, BlockHeader* header) {
 
 }  // namespace
 
-HANDLE HeapCreate(DWORD, std::size_t, std::size_t) {
-  // Blocks are taken on demand: the initial size reserves nothing, and a growable heap
-  // is all the runtime asks for.
-  return new (std::nothrow) Heap;
+HANDLE HeapCreate(DWORD, std::size_t, std::size_t maximumSize) {
+  // Blocks are taken on demand: the initial size reserves nothing.
+  Heap* heap = new (std::nothrow) Heap;
+  if (heap) heap->maximum = maximumSize;
+  return heap;
 }
 
 void* HeapAlloc(HANDLE heap, DWORD flags, std::size_t bytes) {
   if (!heap || bytes > MaxBlockBytes) return nullptr;
+  auto* owner = static_cast<Heap*>(heap);
+  std::lock_guard<std::mutex> guard(owner->lock);
+  if (!HasRoom(owner, bytes)) return nullptr;
   std::size_t total = sizeof(BlockHeader) + bytes;
   auto* header = static_cast<BlockHeader*>((flags & HEAP_ZERO_MEMORY) ? std::calloc(1, total)
                                                                       : std::malloc(total));
   if (!header) return nullptr;
   header->bytes = bytes;
-  auto* owner = static_cast<Heap*>(heap);
-  std::lock_guard<std::mutex> guard(owner->lock);
+  owner->held += bytes;
   Link(owner, header);
   return BlockOf(header);
 }
@@ -78,6 +88,7 @@ void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
   std::lock_guard<std::mutex> guard(owner->lock);
   BlockHeader* old = HeaderOf(block);
   std::size_t oldBytes = old->bytes;
+  if (bytes > oldBytes && !HasRoom(owner, bytes - oldBytes)) return nullptr;
   // realloc may move the header: the neighbours' links are mended from the new address.
   // On failure the old block, and so the list, stays as it was.
   auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + bytes));
@@ -89,6 +100,7 @@ void* HeapReAlloc(HANDLE heap, DWORD flags, void* block, std::size_t bytes) {
   }
   if (header->next) header->next->previous = header;
   header->bytes = bytes;
+  owner->held = owner->held - oldBytes + bytes;
   if ((flags & HEAP_ZERO_MEMORY) && bytes > oldBytes) {
     std::memset(static_cast<char*>(BlockOf(header)) + oldBytes, 0, bytes - oldBytes);
   }
@@ -101,6 +113,7 @@ BOOL HeapFree(HANDLE heap, DWORD, void* block) {
   auto* owner = static_cast<Heap*>(heap);
   {
     std::lock_guard<std::mutex> guard(owner->lock);
+    owner->held -= header->bytes;
     Unlink(owner, header);
   }
   std::free(header);

@@ -1,5 +1,6 @@
 // Files on Windows: the system's own handles, share modes, searches and copies.
 #include "platform/file_io.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -7,6 +8,8 @@
 
 #include <cstddef>
 #include <string>
+
+#include "platform/windows/process_user.h"
 
 namespace sys {
 
@@ -29,19 +32,9 @@ namespace {
 // A protected access list with one entry: read, write and delete for the user the process runs
 // as, nothing inherited from the folder. Null when it cannot be built.
 void* OwnerOnlyDescriptor() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
-  alignas(8) unsigned char buffer[256];
-  DWORD size = 0;
-  BOOL known = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
-  ::CloseHandle(token);
-  if (!known) return nullptr;
-  wchar_t* sid = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
-    return nullptr;
-  }
+  wchar_t sid[SidTextUnits];
+  if (!ProcessUserSid(sid)) return nullptr;
   std::wstring sddl = std::wstring(L"D:P(A;;FRFWSD;;;") + sid + L")";
-  ::LocalFree(sid);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
@@ -50,13 +43,27 @@ void* OwnerOnlyDescriptor() {
   return descriptor;
 }
 
+// Set by the tests alone, to see the file that needs it refused.
+bool ownerOnlyRefused = false;
+
 }  // namespace
 
 SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
-  // Built once and kept for the life of the process; without it a file gets the folder's.
+  // Built once and kept for the life of the process. Without it a file would get the folder's
+  // entries, which may let others read the secret: no descriptor, no file.
   static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), OwnerOnlyDescriptor(), 0};
-  return &ownerOnly;
+  return ownerOnly.lpSecurityDescriptor && !ownerOnlyRefused ? &ownerOnly : nullptr;
 }
+
+DWORD GetLastError() {
+  return ::GetLastError();
+}
+
+#ifdef RALTO_TEST_HOOKS
+void RefuseOwnerOnlySecurity(bool refuse) {
+  ownerOnlyRefused = refuse;
+}
+#endif
 
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile) {

@@ -1,13 +1,35 @@
-// The folder lock on Windows: a named mutex per folder. The folder is not opened without
-// sharing, which would make every rename into it fail.
+// The folder lock on Windows: a named mutex per user and folder. The folder is not opened
+// without sharing, which would make every rename into it fail.
 #include "platform/folder_lock.h"
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdint>
 #include <cwchar>
 
+#include "platform/windows/process_user.h"
+
 namespace sys {
+namespace {
+
+// Whether the object's owner is the SID sid (text form); false when it cannot be read.
+bool OwnedBy(::HANDLE object, const wchar_t* sid) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t ownerText[SidTextUnits];
+  const bool same = SidText(owner, ownerText) && std::wcscmp(ownerText, sid) == 0;
+  ::LocalFree(descriptor);
+  return same;
+}
+
+}  // namespace
 
 FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   *lock = nullptr;
@@ -30,11 +52,34 @@ FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   for (DWORD i = 0; i < length; ++i) {
     digest = (digest ^ static_cast<std::uint16_t>(path[i])) * 1099511628211ull;
   }
-  wchar_t name[64];
-  std::swprintf(name, 64, L"Global\\ralto-update-%016llx", static_cast<unsigned long long>(digest));
 
-  ::HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name);
+  // The mutex is the user's own: named with the user's SID, owned by it and open to it alone.
+  // Anyone may create a name first; one that another user made, or that refuses us, is no lock
+  // of ours, and the run goes on unlocked rather than waiting on someone else's object.
+  wchar_t sid[SidTextUnits];
+  if (!ProcessUserSid(sid)) return FolderLockUnavailable;
+  wchar_t name[MAX_PATH];
+  int named = std::swprintf(name, MAX_PATH, L"Global\\ralto-update-%ls-%016llx", sid,
+                            static_cast<unsigned long long>(digest));
+  // Owner and sole entry: an elevated run would otherwise make Administrators the owner.
+  wchar_t sddl[2 * MAX_PATH];
+  int described =
+      std::swprintf(sddl, sizeof sddl / sizeof sddl[0], L"O:%lsD:P(A;;GA;;;%ls)", sid, sid);
+  if (named < 0 || described < 0) return FolderLockUnavailable;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+    return FolderLockUnavailable;
+  }
+  ::SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+  ::HANDLE mutex = ::CreateMutexW(&security, FALSE, name);
+  const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  ::LocalFree(descriptor);
   if (!mutex) return FolderLockUnavailable;
+  if (existed && !OwnedBy(mutex, sid)) {
+    ::CloseHandle(mutex);
+    return FolderLockUnavailable;
+  }
   switch (::WaitForSingleObject(mutex, 0)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // its last owner ended without releasing it: ours now

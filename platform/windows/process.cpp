@@ -43,7 +43,24 @@ DWORD GetCurrentThreadId() {
   return ::GetCurrentThreadId();
 }
 
-void ProtectProcessMemory() {}
+namespace {
+
+// Ends the process at once, with the exception's code as its exit code, as the system would:
+// Error Reporting, which may write the process's memory to a dump, never hears of the crash.
+LONG WINAPI EndWithoutReport(EXCEPTION_POINTERS* exception) {
+  ::TerminateProcess(::GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void ProtectProcessMemory() {
+  // No dialog and no Error Reporting for a fault, no "insert a disk" box for a missing drive:
+  // a scheduled run must never wait for a click, nor leave a dump with the password in it.
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX |
+                 SEM_NOOPENFILEERRORBOX);
+  ::SetUnhandledExceptionFilter(EndWithoutReport);
+}
 
 void ProtectProcessWrites() {}
 

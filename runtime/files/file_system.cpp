@@ -64,7 +64,7 @@ std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
   // The copy is the record of the last accepted address: it must survive a crash whole.
   copied = sys::FlushFileBuffers(output) && copied;
   sys::CloseHandle(output);
-  if (!copied) sys::DeleteFileW(temporary);
+  if (!copied) RemoveTemporary(temporary);
   return copied ? 1 : 0;
 }
 

@@ -27,7 +27,7 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 // or read-only, source unreadable, an absent name), with destination untouched.
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
 // The first half of CopyFileTo: the copy made beside destination and on the disk, its name in
-// temporary, for LandCopy to put in place or RemoveFile to drop. 0, and nothing left, on the
+// temporary, for LandCopy to put in place or RemoveTemporary to drop. 0, and nothing left, on the
 // failures of CopyFileTo (no room for the copy among them); destination is untouched either way.
 std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
                          char16_t (&temporary)[TemporaryNameUnits]);

@@ -6,6 +6,7 @@
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "runtime/files/file_system.h"
+#include "runtime/files/held_file.h"
 #include "runtime/strings/string_ops.h"
 
 namespace ralto {
@@ -81,9 +82,24 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
 std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable) {
   if (!temporary || !file) return 0;
   sys::DWORD flags = sys::MOVEFILE_REPLACE_EXISTING | (durable ? sys::MOVEFILE_WRITE_THROUGH : 0);
-  if (sys::MoveFileExW(temporary, file, flags)) return 1;
-  sys::DeleteFileW(temporary);
+  // Either name may be the held one (a scanner opens a file as soon as it is closed); the
+  // target's attributes tell a lasting refusal.
+  if (RetryWhileHeld(file, HeldBySharingOrDenied, [&] {
+        return sys::MoveFileExW(temporary, file, flags) != sys::FALSE;
+      }) == HeldDone) {
+    return 1;
+  }
+  RemoveTemporary(temporary);
   return 0;
+}
+
+std::int32_t RemoveTemporary(const char16_t* temporary) {
+  if (!temporary) return 0;
+  return RetryWhileHeld(temporary, HeldBySharingOrDenied, [&] {
+           return sys::DeleteFileW(temporary) != sys::FALSE;
+         }) == HeldDone
+             ? 1
+             : 0;
 }
 
 void ClearLeftoverTemporaries(std::span<const char16_t* const> files) {

@@ -22,8 +22,12 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
 // Puts the closed temporary in file's place in one step, so that a reader sees the old file
 // or the new one, never a part; whatever was under the name (a link, another user's file) is
 // replaced as a name and keeps its content. durable: the rename has reached the disk when it
-// returns (flush the content before closing). 0 on failure, and the temporary is removed.
+// returns (flush the content before closing). A name another process holds for a moment is
+// waited for, about 2 s at most. 0 on failure, and the temporary is removed.
 std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable);
+// Deletes a closed temporary that is not to land, waiting for a process that holds it as
+// ReplaceWithTemporary does. 0 when it stays (the next run's clearing removes it).
+std::int32_t RemoveTemporary(const char16_t* temporary);
 // Removes every temporary that a run left behind of the files named (bare names, in the
 // current folder), clearing its read-only attribute first; one that cannot be removed is
 // skipped, and nothing else is touched. Call it only while no other run can be writing one

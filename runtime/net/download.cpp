@@ -108,7 +108,7 @@ std::int32_t RunDownload(DownloadJob* job) {
     if (complete) {
       result = ReplaceWithTemporary(temporary, job->file, false);
     } else {
-      sys::DeleteFileW(temporary);
+      RemoveTemporary(temporary);
     }
   }
   // Finished only once the file is in place; after a failed transfer no file of the name is

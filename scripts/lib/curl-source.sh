@@ -90,6 +90,66 @@ curl_http_only_options=(
   --disable-ntlm-wb
 )
 
+# curl_build_stamp VERSION TLS OPTION...: what a libcurl build is made of: the curl source
+# version, the TLS library with its version, and the configure options.
+curl_build_stamp() {
+  local version=$1 tls=$2
+  shift 2
+  printf 'curl %s\ntls %s\noptions %s\n' "$version" "$tls" "$*"
+}
+
+# curl_build NAME PREFIX TLS OPTION...: the static libcurl in PREFIX, for HTTP and HTTPS only,
+# configured with curl_http_only_options and the options (the TLS back end; for another
+# machine, --host and its tools). Rebuilt when the curl source, TLS (the TLS library and its
+# version) or the options differ from the stamp of the one there, and only then. Built aside
+# and renamed into place: an interrupted build leaves the old library or none, never a part.
+# curl_link lists what a program needs besides it: a system library's name, or a static
+# archive's path (copied into PREFIX/lib, so that the prefix is whole). Uses $jobs jobs; the
+# output goes to $RALTO_CACHE_DIR/NAME.log, shown only on failure.
+curl_build() {
+  local name=$1 prefix=$2 tls=$3 built version stamp
+  shift 3
+  set -- "${curl_http_only_options[@]}" "$@"
+  built=$(sed -n 's/^curl //p' "$prefix/build.stamp" 2>/dev/null || true)
+  version=$(curl_source_version "$built")
+  stamp=$(curl_build_stamp "$version" "$tls" "$@")
+  [[ "$(cat "$prefix/build.stamp" 2>/dev/null || true)" != "$stamp" ]] || return 0
+  echo "$name: building libcurl $version ($tls) once"
+  quietly "$RALTO_CACHE_DIR/$name.log" curl_build_aside "$prefix" "$version" "$tls" "$stamp" "$@"
+}
+
+curl_build_aside() {
+  local prefix=$1 version=$2 tls=$3 stamp=$4 src work stage new item libraries=()
+  shift 4
+  src=$(curl_source_dir "$version")
+  mkdir -p "$(dirname "$prefix")"
+  rm -rf "$prefix".new.*
+  work=$(mktemp -d)
+  # Beside the prefix, so that the rename stays on one file system.
+  stage=$(mktemp -d "$prefix.new.XXXXXX")
+  new=$stage$prefix
+  (cd "$work" && "$src/configure" -q --prefix="$prefix" "$@")
+  make -s -C "$work/lib" -j "$jobs"
+  make -s -C "$work/lib" install DESTDIR="$stage"
+  make -s -C "$work/include" install DESTDIR="$stage"
+  make -s -C "$work" install-pkgconfigDATA DESTDIR="$stage"
+  rm -rf "$work"
+  for item in "${curl_link[@]}"; do
+    if [[ "$item" == /* ]]; then
+      cp "$item" "$new/lib/"
+      item="\${_curl_prefix}/lib/${item##*/}"
+    fi
+    libraries+=("$item")
+  done
+  curl_cmake_package "$new" "$version" "$tls" "${libraries[@]}"
+  echo "$stamp" >"$new/build.stamp"
+  if [[ -e "$prefix" ]]; then
+    mv "$prefix" "$stage/old"
+  fi
+  mv "$new" "$prefix"
+  rm -rf "$stage"
+}
+
 # curl_cmake_package PREFIX VERSION WHAT LIBRARY...: curl's own build leaves no CMake package;
 # this one gives find_package(CURL) the static library in PREFIX with the define and the
 # libraries it needs (a LIBRARY may name a file in the prefix as ${_curl_prefix}/lib/...).

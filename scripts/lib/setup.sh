@@ -1,7 +1,8 @@
 # What the build scripts share for setting up the machine: the cache folder, missing Debian
 # packages, and library builds that talk only when they fail. Sourced by bash.
 
-# The libraries built once live outside the repository; the toolchain files read this too.
+# The libraries built once live outside the repository, in the one folder chosen here; the
+# builds the scripts start take it from the environment (cmake/cache_dir.cmake).
 export RALTO_CACHE_DIR=${RALTO_CACHE_DIR:-${HOME:-/root}/.cache/ralto}
 
 # install_missing WHO PACKAGE...: installs the packages that are not installed (as root);

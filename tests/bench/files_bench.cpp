@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/heap.h"
+#include "runtime/files/line_reader.h"
 #include "runtime/files/sequential_file.h"
 #include "runtime/strings/heaps.h"
 #include "runtime/strings/string_area.h"

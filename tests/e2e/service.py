@@ -10,6 +10,7 @@ The control requests go straight to 127.0.0.1 with http.client, never through a 
 from the environment.
 """
 
+import ctypes
 import http.client
 import json
 import os
@@ -23,6 +24,13 @@ import urllib.parse
 from pathlib import Path
 
 DEFAULT_SERVICE = Path(__file__).resolve().parents[2] / "tools" / "dyndns-service"
+
+
+def end_with_parent():
+    """In the service's process before it starts: it is killed when the test that started it
+    ends, even one killed on a time-out, so that no run leaves a service behind."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def service_path():
@@ -73,7 +81,8 @@ class Service:
             self.log_path = Path(self._tempdir.name) / "requests.jsonl"
         command = [sys.executable, str(service_path()), "--port", "0",
                    "--log", str(self.log_path), *self.args]
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True,
+                                        preexec_fn=end_with_parent)
         ready, _, _ = select.select([self.process.stdout], [], [], timeout)
         line = self.process.stdout.readline() if ready else ""
         if not line.strip().isdigit():

@@ -80,10 +80,8 @@ class PassCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.service = Service().start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.service.stop()
+        # Stopped however the class ends, a subclass's failed set-up included.
+        cls.addClassCleanup(cls.service.stop)
 
     def setUp(self):
         self.fresh()

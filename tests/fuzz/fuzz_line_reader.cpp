@@ -7,6 +7,7 @@
 
 #include "fuzz_support.h"
 #include "platform/file_io.h"
+#include "runtime/files/line_reader.h"
 #include "runtime/files/sequential_file.h"
 #include "runtime/strings/text_convert.h"
 

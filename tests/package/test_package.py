@@ -1,5 +1,6 @@
 """The Debian package of the release preset: built, listed, unpacked, run once against the
-local service, linted, and its systemd units verified. Run inside a loopback-only namespace.
+local service, linted, and its systemd units verified; and when the static libcurl the lean and
+Windows builds link is built again. Run inside a loopback-only namespace.
 """
 
 import os
@@ -14,9 +15,12 @@ ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from service import Service  # noqa: E402
 
-# The release preset in a folder of its own: the package of the placeholder endpoints, which
-# the local service answers through http_proxy, whatever build-release/ was configured with.
+# The release preset in a folder of its own, whatever build-release/ was configured with: the
+# package of endpoints under a test name, which the local service answers through http_proxy
+# here and under that name in the booted container (test_boot.py).
 BUILD = ROOT / "build-package"
+ENDPOINTS = ("-DRALTO_IP_QUERY_URL=http://dyndns.ralto.test:8245/ipCheck.php",
+             "-DRALTO_UPDATE_BASE=dyndns.ralto.test:8245/nic/update")
 CONTENTS = {
     "./usr/bin/ralto-update": "-rwxr-xr-x",
     "./usr/lib/systemd/system/ralto-update@.service": "-rw-r--r--",
@@ -35,18 +39,24 @@ def run(*command, **options):
     return subprocess.run(command, capture_output=True, text=True, **options)
 
 
+def build_package():
+    """Builds the package afresh; returns its path."""
+    for old in BUILD.glob("*.deb"):
+        old.unlink()
+    for step in (["cmake", "--preset", "release", "-B", str(BUILD), *ENDPOINTS],
+                 ["cmake", "--build", str(BUILD), "-j", str(os.cpu_count()),
+                  "--target", "package"]):
+        built = run(*step, cwd=ROOT)
+        if built.returncode != 0:
+            raise RuntimeError(built.stdout + built.stderr)
+    (deb,) = BUILD.glob("ralto-update_*.deb")
+    return deb
+
+
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for old in BUILD.glob("*.deb"):
-            old.unlink()
-        for step in (["cmake", "--preset", "release", "-B", str(BUILD)],
-                     ["cmake", "--build", str(BUILD), "-j", str(os.cpu_count()),
-                      "--target", "package"]):
-            built = run(*step, cwd=ROOT)
-            if built.returncode != 0:
-                raise RuntimeError(built.stdout + built.stderr)
-        (cls.deb,) = BUILD.glob("ralto-update_*.deb")
+        cls.deb = build_package()
         cls.temp = tempfile.TemporaryDirectory(prefix="ralto-package-")
         cls.tree = Path(cls.temp.name) / "tree"
         subprocess.run(["dpkg-deb", "-x", str(cls.deb), str(cls.tree)], check=True)
@@ -108,6 +118,23 @@ class Package(unittest.TestCase):
                        str(copy / "ralto-update@example.service"),
                        str(copy / "ralto-update@example.timer"))
         self.assertEqual((verified.returncode, verified.stdout + verified.stderr), (0, ""))
+
+
+class LibcurlRebuild(unittest.TestCase):
+    # curl_build with the build itself and the source lookup stubbed: "build" when it would build.
+    def builds(self, prefix, *change):
+        script = ('. scripts/lib/setup.sh && . scripts/lib/curl-source.sh && '
+                  'curl_source_version() { echo 7.88.1-10; } && quietly() { echo build; } && '
+                  f'{" ".join(change)} curl_build test "$0" "TLS 1" --with-schannel')
+        return "build" in run("bash", "-c", script, str(prefix), cwd=ROOT).stdout.splitlines()
+
+    def test_a_changed_option_of_the_shared_set_gives_a_new_stamp(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            stamp = run("bash", "-c", '. scripts/lib/curl-source.sh && curl_build_stamp 7.88.1-10 '
+                        '"TLS 1" "${curl_http_only_options[@]}" --with-schannel', cwd=ROOT).stdout
+            Path(prefix, "build.stamp").write_text(stamp)
+            self.assertFalse(self.builds(prefix))
+            self.assertTrue(self.builds(prefix, "curl_http_only_options+=(--disable-x) &&"))
 
 
 if __name__ == "__main__":

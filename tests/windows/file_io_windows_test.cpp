@@ -42,7 +42,7 @@ TEST_F(FileIoWindowsTest, AFileOpenedWithoutSharingRefusesASecondWriter) {
   EXPECT_EQ(Open(name, sys::GENERIC_WRITE, sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE,
                  sys::OPEN_EXISTING),
             sys::INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(sys::GetLastError(), sys::ERROR_SHARING_VIOLATION);
 
   sys::HANDLE reader = Open(name, sys::GENERIC_READ, sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE,
                             sys::OPEN_EXISTING);

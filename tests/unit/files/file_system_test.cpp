@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "runtime/files/date.h"
 #include "runtime/files/temporary_file.h"
 #include "tests/unit/files/files_fixture.h"
@@ -119,6 +121,30 @@ TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
   for (auto& entry : std::filesystem::directory_iterator(folder)) entries += !entry.path().empty();
   EXPECT_EQ(entries, 4);
 }
+
+#ifdef _WIN32
+// Windows refuses a rename onto a file that a reader holds without FILE_SHARE_DELETE, as
+// scanners and indexers do for a moment after a file changes.
+TEST_F(FileSystemTest, ACopyWaitsAMomentForAReaderOfTheDestination) {
+  WriteBytes("source", "new");
+  for (int holdMs : {300, 5000}) {
+    WriteBytes("target", "old");
+    sys::HANDLE reader = sys::CreateFileW(Name("target").c_str(), sys::GENERIC_READ,
+                                          sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, nullptr,
+                                          sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, sys::INVALID_HANDLE_VALUE);
+    std::thread letGo([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+      sys::CloseHandle(reader);
+    });
+    const std::int32_t copied = CopyFileTo(Name("source").c_str(), Name("target").c_str());
+    letGo.join();
+    EXPECT_EQ(copied, holdMs == 300 ? 1 : 0) << holdMs;
+    EXPECT_EQ(ReadBytes("target"), holdMs == 300 ? "new" : "old") << holdMs;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << holdMs;
+  }
+}
+#endif
 
 TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
   WriteBytes("w.tmp-abc123", "left by a killed run");

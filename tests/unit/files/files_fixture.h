@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "runtime/files/line_reader.h"
 #include "runtime/files/sequential_file.h"
 #include "tests/unit/strings/strings_fixture.h"
 #include "tests/unit/temp_folder.h"

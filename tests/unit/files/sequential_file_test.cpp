@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/heap.h"
+#include "platform/test_hooks.h"
+#include "runtime/strings/heaps.h"
 #include "tests/unit/files/files_fixture.h"
 
 namespace ralto {
@@ -317,11 +320,32 @@ TEST_F(SequentialFileTest, FailedOpensGiveZeroAndChangeNothing) {
     EXPECT_EQ(OpenFileWithFlags(-1, directory.c_str(), kind, 0), 0);
   }
   EXPECT_EQ(OpenFileForRead(-1, Name("missing").c_str()), 0);
+  // A secret goes into no file without its owner-only security.
+  sys::RefuseOwnerOnlySecurity(true);
+  for (std::uint32_t flags : {0u, 0u + FileReplaceWhole}) {
+    EXPECT_EQ(OpenFileWithFlags(0, Name("missing").c_str(), OpenCreate, FileOwnerOnly | flags), 0);
+  }
+  sys::RefuseOwnerOnlySecurity(false);
   EXPECT_EQ(fileTable->listHead, nullptr);  // a failed dynamic open leaves no object behind
   EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
   EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
   EXPECT_EQ(Line(0), u"");
   EXPECT_EQ(WriteText(0, u"x"), 0);
+}
+
+TEST_F(SequentialFileTest, AFileToReplaceWholeNeverLandsWithAPieceMissing) {
+  WriteBytes("log", "old");
+  ASSERT_NE(OpenFileWithFlags(0, Name("log").c_str(), OpenCreate, FileReplaceWhole), 0);
+  EXPECT_EQ(WriteText(0, u"first piece, "), 13);
+  // The next piece finds no memory to be converted in.
+  sys::HANDLE heap = generalHeap;
+  generalHeap = sys::HeapCreate(0, 0, 4096);
+  EXPECT_EQ(WriteText(0, std::u16string(100000, u'x').c_str()), 0);
+  sys::HeapDestroy(generalHeap);
+  generalHeap = heap;
+  CloseFileSlot(0);
+  EXPECT_EQ(ReadBytes("log"), "old");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
 }
 
 TEST_F(SequentialFileTest, ReopeningANumberClosesAndFlushesTheFirstFile) {

@@ -172,11 +172,8 @@ TEST_F(CommandLineTest, TheProcessCommandLineStartsWithTheProgramAndHidesArgumen
     EXPECT_EQ(Argument(hidden, i), std::u16string(before[i].size(), u'*')) << i;
   }
 #ifndef _WIN32
-  EXPECT_EQ(count, 3);
   EXPECT_STREQ(program, "/bin/command_line_test");
-  EXPECT_STREQ(spaced, "***");
-  EXPECT_STREQ(quoted, "***");
-  EXPECT_STREQ(last, "*");
+  EXPECT_EQ(std::string(spaced) + "|" + quoted + "|" + last, "***|***|*");
 #endif
 }
 
