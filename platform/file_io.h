@@ -86,7 +86,8 @@ BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
 // Renames in one step; with MOVEFILE_REPLACE_EXISTING an existing destination (a link
 // included, as a name) is replaced, unless it is a directory or read-only. With
-// MOVEFILE_WRITE_THROUGH the rename has reached the disk when the call returns.
+// MOVEFILE_WRITE_THROUGH the rename has reached the disk when the call returns (on POSIX, when
+// the folder's sync succeeds; TRUE tells that the rename was done, synced or not).
 BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
 // The name's own attributes, a link's not its target's (FILE_ATTRIBUTE_REPARSE_POINT);
 // INVALID_FILE_ATTRIBUTES when there is none.

@@ -393,14 +393,18 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
     return FALSE;
   }
   if (rename(from, to) != 0) return FALSE;
+  // The rename is done, and the answer says so whatever the folder's sync gives: a failed sync
+  // only leaves it to the file system's own schedule, so that a crash in the next moments may
+  // bring the old file back under the name. Failing here would tell the caller the destination
+  // was left alone when it was replaced.
   if (flags & MOVEFILE_WRITE_THROUGH) {
     char folder[PATH_MAX];
     FolderOf(to, folder);
-    int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0) return FALSE;
-    bool synced = fsync(folderFd) == 0;
-    close(folderFd);
-    if (!synced) return FALSE;
+    const int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+      fsync(folderFd);
+      close(folderFd);
+    }
   }
   return TRUE;
 }

@@ -8,6 +8,7 @@ read-only bind mount or a tiny tmpfs holds even for root and vanishes with the p
 """
 
 import os
+import platform
 import random
 import shutil
 import socket
@@ -36,6 +37,19 @@ TRANSFERS_AND_WHAT_STAYS = (("/ipCheck.php", [CHECK_FILE]),
                             ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG]))
 NEW_IP = "192.0.2.44"
 PAST_INTERVAL = 3600
+# Runs the program after it (argv[1:]) with flock failing as on a file system without locks:
+# a seccomp filter (x86_64 numbers) that this process installs and the program inherits.
+FLOCK_FAILS = """
+import ctypes, errno, os, struct, sys
+steps = [(0x20, 0, 0, 0), (0x15, 0, 1, 73), (0x06, 0, 0, 0x50000 | errno.ENOLCK),
+         (0x06, 0, 0, 0x7FFF0000)]  # the call's number; flock? fail it; else allow
+code = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *step) for step in steps))
+program = struct.pack("HP", len(steps), ctypes.addressof(code))
+libc = ctypes.CDLL(None)
+if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.c_char_p(program), 0, 0):
+    sys.exit(96)
+os.execv(sys.argv[1], sys.argv[1:])
+"""
 
 
 def namespace_command():
@@ -142,6 +156,24 @@ class ReadOnlyFolder(FaultCase):
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
 
+    def test_an_ip_file_that_cannot_be_replaced_sends_nothing(self):
+        # The fresh answer cannot take its place: the address the old file holds is not sent.
+        self.with_old_check_file()
+        self.write(IP_FILE, f"{NEW_IP}\n".encode())
+        setup = ('mount --bind "$W/raltoIP.log" "$W/raltoIP.log" && '
+                 'mount -o remount,bind,ro "$W/raltoIP.log" || exit 97')
+        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        self.run_in_namespace(setup, [*DEMO, "silent"], now=now)
+        self.assertEqual(self.updates(), [])
+
+    def test_a_read_only_answer_file_holds_every_update_back(self):
+        # An answer that could never be recorded would have the update sent on every run.
+        self.write(RESULT_FILE, b"old answer\n")
+        (self.folder / RESULT_FILE).chmod(0o444)
+        for _ in range(2):
+            self.run_program([*DEMO, "silent"])
+        self.assertEqual(self.updates(), [])
+
 
 class FullDisk(FaultCase):
     # 16 pages: room for the small files, never for an answer of a megabyte.
@@ -214,7 +246,7 @@ class PlantedNames(FaultCase):
 
     def plant(self, kind, name, victim):
         path = self.folder / name
-        if kind == "symlink":
+        if kind.startswith("symlink"):
             path.symlink_to(victim)
         elif kind == "hard link":
             os.link(victim, path)
@@ -230,11 +262,14 @@ class PlantedNames(FaultCase):
         self.addCleanup(shutil.rmtree, outside, True)
         victim = outside / "victim"
         for name in expected:
-            for kind in ("symlink", "hard link", "pipe"):
+            # A link is judged as a name of its own, never by its target's read-only mode.
+            for kind in ("symlink", "symlink to a read-only file", "hard link", "pipe"):
                 with self.subTest(name=name, kind=kind):
                     self.fresh()
+                    victim.unlink(missing_ok=True)
                     victim.write_bytes(b"victim\n")
-                    victim.chmod(0o644)
+                    mode = 0o444 if kind.endswith("read-only file") else 0o644
+                    victim.chmod(mode)
                     if name != CHECK_FILE:
                         self.with_old_check_file(OLD_ANSWER)
                     self.plant(kind, name, victim)
@@ -243,7 +278,7 @@ class PlantedNames(FaultCase):
                                                       now=time.time() + PAST_INTERVAL),
                                      accepted_box(f"good {SERVICE_IP}"))
                     self.assertEqual(victim.read_bytes(), b"victim\n")
-                    self.assertEqual(victim.stat().st_mode & 0o777, 0o644)
+                    self.assertEqual(victim.stat().st_mode & 0o777, mode)
                     written = (self.folder / name).lstat()
                     self.assertTrue(stat.S_ISREG(written.st_mode))
                     self.assertEqual(written.st_nlink, 1)
@@ -318,6 +353,13 @@ class OtherUsers(FaultCase):
         self.assertIn("refused", seen)
         log = (self.folder / REQUEST_LOG).lstat()
         self.assertEqual((log.st_uid, log.st_mode & 0o777, log.st_nlink), (0, 0o600, 1))
+
+    def test_a_planted_read_only_ip_file_never_silences_the_runs(self):
+        # Read-only protects the run's own files only: this one is replaced as a name.
+        planter = self.as_other(f"import os; os.close(os.open({IP_FILE!r}, os.O_CREAT, 0o444))")
+        self.assertEqual(planter.wait(timeout=30), 0)
+        self.run_program([*DEMO, "silent"])
+        self.assertEqual([params_of(u)["myip"] for u in self.updates()], [SERVICE_IP])
 
     def test_a_rewritten_ip_file_never_chooses_the_address(self):
         # The other user's file under the IP file's name, rewritten in place without pause.
@@ -704,6 +746,13 @@ class OverlappingRuns(FaultCase):
                 self.assertEqual(self.run_program([*DEMO, "silent"]), "")
             self.assertEqual(self.sent(), [])
             self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+
+    def test_a_folder_that_cannot_be_locked_is_worked_in_unlocked(self):
+        # Taken for a lock someone holds, a file system without locks would silence every run.
+        if os.environ.get("RALTO_UNDER_WINE") or platform.machine() != "x86_64":
+            self.skipTest("the failing flock is made for Linux on x86_64")
+        shown = self.run_program([*DEMO, "verbose"], prefix=[sys.executable, "-c", FLOCK_FAILS])
+        self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
 
 
 class HostileArguments(FaultCase):

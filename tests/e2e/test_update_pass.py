@@ -267,7 +267,7 @@ class IpAnswer(PassCase):
 
     def test_an_error_status_is_a_failed_query(self):
         # An error page that begins with a digit would pass for an address.
-        for status in (404, 500, 429):
+        for status in (400, 404, 500, 429):
             for mode in ("verbose", "silent"):
                 with self.subTest(status=status, mode=mode):
                     self.fresh()

@@ -1,9 +1,6 @@
-"""The package on a booted Debian 12 (systemd-nspawn -b on a private network: its own loopback
-only), installed with apt and run by the shipped timer and the cron example against the local
-service, a unit inside at dyndns.ralto.test. Real root only. The root file system is made once
-by mmdebstrap into ~/.cache/ralto/boot, again when its package list changes. The container
-lives in cgroups and a mount namespace of its own, all of it gone at the end, failed or not.
-"""
+"""The package installed with apt on a booted Debian 12 (systemd-nspawn -b, a private network)
+and run by its timer and by the cron example against the local service, a unit inside. Real
+root only. The root file system is cached under ~/.cache/ralto/boot per package list."""
 
 import fcntl
 import hashlib
@@ -121,11 +118,10 @@ class Container:
                 self.nspawn.wait(timeout=60)
             except subprocess.TimeoutExpired:
                 pass
-        for _ in range(100):
-            if not (pids := self.pids()):
-                break
-            subprocess.run(["kill", "-KILL", *pids], capture_output=True)
-            time.sleep(0.1)
+        for _ in range(100):  # at most 10 s
+            if pids := self.pids():
+                subprocess.run(["kill", "-KILL", *pids], capture_output=True)
+                time.sleep(0.1)
         if self.nspawn:
             self.nspawn.wait(timeout=10)
             self.log.close()
@@ -146,9 +142,8 @@ class BootedPackage(unittest.TestCase):
         if os.geteuid() or Path("/proc/self/uid_map").read_text().split() != ["0", "0", "4294967295"]:
             raise unittest.SkipTest("not real root: booting a container needs it")
         deb, tarball = build_package(), root_tarball()
-        cls.temp = Path(tempfile.mkdtemp(prefix="ralto-boot-"))
-        cls.addClassCleanup(shutil.rmtree, cls.temp, True)
-        root = cls.root = cls.temp / "root"
+        root = cls.root = Path(tempfile.mkdtemp(prefix="ralto-boot-")) / "root"
+        cls.addClassCleanup(shutil.rmtree, root.parent, True)
         root.mkdir()
         subprocess.run(["tar", "-xf", str(tarball), "-C", str(root)], check=True, timeout=300)
         shutil.copy(deb, root / "root/ralto-update.deb")

@@ -1,13 +1,19 @@
 // PercentEncode: the worked results, every byte value against the safe set as written down,
-// absent and empty texts, a failure told from an empty result, and a result written over its
-// own input in the area.
+// absent and empty texts, a failure told from an empty result (without memory for the result
+// or for the text's bytes), and a result written over its own input in the area.
 #include "runtime/net/percent_encode.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "../strings/strings_fixture.h"
 #include "platform/text_codec.h"
@@ -96,6 +102,28 @@ TEST_F(PercentEncodeTest, WithoutMemoryTheResultIsAFailureNotAnEmptyText) {
   EXPECT_EQ(tempArea.position, 2);
   EXPECT_EQ(AreaText(0), u"a");
 }
+
+#ifndef _WIN32  // an address-space limit is a POSIX process's
+// Encodes text with what the process has mapped and 16 MiB more, never room for the text's
+// bytes; 0 when the encoding failed, 1 when it gave a result, 2 when no limit could be set.
+int EncodeWithoutRoomForTheBytes(const std::u16string& text) {
+  long pages = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (!statm || std::fscanf(statm, "%ld", &pages) != 1) return 2;
+  const auto limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + (16 << 20));
+  const rlimit addressSpace{limit, limit};
+  if (setrlimit(RLIMIT_AS, &addressSpace) != 0) return 2;
+  return PercentEncode(text.c_str(), EncodingUtf8, 0) ? 1 : 0;
+}
+
+TEST_F(PercentEncodeTest, WithoutMemoryForItsBytesTheTextIsAFailureNotAnEmptyText) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator ends the process where malloc would fail";
+#endif
+  const std::u16string text(std::size_t{64} << 20, u'a');  // 64 MiB as bytes
+  EXPECT_EXIT(std::exit(EncodeWithoutRoomForTheBytes(text)), ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST_F(PercentEncodeTest, ResultOverwritesItsInputInTheArea) {
   // A long input makes the area grow while the result is written, so the input's address
