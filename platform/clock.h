@@ -5,6 +5,8 @@
 namespace sys {
 
 void GetLocalTime(SYSTEMTIME* now);
+// Now as a UTC file time.
+void GetSystemTimeAsFileTime(FILETIME* now);
 // Applies the local zone's offset in force now, as Windows does.
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
 BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields);

@@ -6,6 +6,7 @@ namespace sys {
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x100;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -95,5 +96,10 @@ DWORD GetFileAttributesW(const char16_t* name);
 // Removes the name; refused for a directory and a read-only file.
 BOOL DeleteFileW(const char16_t* name);
 BOOL SetFileAttributesW(const char16_t* name, DWORD attributes);
+// Sets the file's times through a handle opened with FILE_WRITE_ATTRIBUTES; a null time is left
+// as it is. POSIX cannot set a birth time: there the creation time stays the moment the file
+// was made, and the call sets nothing; TRUE for an open handle with the other two times null.
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite);
 
 }  // namespace sys

@@ -38,6 +38,9 @@ DWORD GetCurrentProcessId();
 // dump; a fail-fast crash (a corrupt heap, a broken stack cookie) bypasses every filter and
 // still reaches it.
 void ProtectProcessMemory();
+// Makes a write past the file-size limit a failed write instead of the process's end (POSIX:
+// SIGXFSZ ignored). Windows has no such limit: nothing to do there.
+void ProtectProcessWrites();
 DWORD GetCurrentThreadId();
 
 }  // namespace sys

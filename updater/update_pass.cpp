@@ -84,17 +84,26 @@ bool LooksLikeAddress(const char16_t* ip) {
 }
 
 // False when the check file is younger than the minimum age. A date that cannot be told
-// (past 2038) never blocks the run: the difference would be meaningless.
+// (past 2038) never blocks the run: the difference would be meaningless. Nor does a check file
+// from the future: after the clock was set back it would block for as long as it had been
+// ahead, a year or more.
 bool CheckFileOldEnough() {
   const DateValue created = FileTimestamp(updater.checkFile, TimestampCreation);
   const DateValue now = CurrentDate();
   if (created == InvalidDate || now == InvalidDate) return true;
   updater.checkAge = now - created;
-  return updater.checkAge >= MinimumCheckAge;
+  return updater.checkAge < 0 || updater.checkAge >= MinimumCheckAge;
 }
 
 bool IsAcceptedAnswer(const char16_t* answer) {
   return FindText(answer, u"nochg") != 0 || FindText(answer, u"good") != 0;
+}
+
+// The provider's failure on its side, to be tried again later: a first line that begins with
+// 911 or dnserr, after a byte-order mark if there is one.
+bool AsksToTryAgain(const char16_t* answer) {
+  const char16_t* line = answer && answer[0] == u'\uFEFF' ? answer + 1 : answer;
+  return FindText(line, u"911") == 1 || FindText(line, u"dnserr") == 1;
 }
 
 // Written fresh and put in place whole; the password in it is for the owner only, from the
@@ -147,24 +156,34 @@ EndBox RunLockedPass() {
   if (!BuildUpdateUrl(&run.updateUrl, run.updateBase, run.host, run.newIp, run.user, run.pw)) {
     return {};
   }
+  // The record is made ready before anything goes out: a check file that could not be
+  // replaced afterwards (no room, no inode, a folder under its name) would let the same update
+  // go out again on every run.
+  char16_t record[TemporaryNameUnits];
+  if (!PrepareCopy(run.ipFile, run.checkFile, record)) return {};
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
   if (FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails) ==
       0) {
+    RemoveTemporary(record);
     return {};
   }
-  // Accepted only once the server has it: after a failed transfer the next run sends again,
-  // while an answer it did give, a refusal included, is never repeated.
-  CopyFileTo(run.ipFile, run.checkFile);
-
-  if (OpenFileForRead(0, run.resultFile) == 0) {
-    return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
+  const bool readable = OpenFileForRead(0, run.resultFile) != 0;
+  if (readable) StoreFirstLine(&run.answer);
+  // An answer the server gave, a refusal included, is recorded and never repeated, but for
+  // its own "try again later". A record that cannot be put in place ends the run as a failed
+  // transfer does, so that the next run sends again and no box claims what was not kept.
+  const bool tryAgain = readable && AsksToTryAgain(run.answer);
+  if (tryAgain) {
+    RemoveTemporary(record);
+  } else if (!LandCopy(record, run.checkFile)) {
+    return {};
   }
-  StoreFirstLine(&run.answer);
+  if (!readable) return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
   PauseMs(AnswerPauseMs);
 
-  const bool accepted = IsAcceptedAnswer(run.answer);
+  const bool accepted = !tryAgain && IsAcceptedAnswer(run.answer);
   if (IsSilent()) {
     if (accepted) RemoveFile(run.resultFile);
     return {};

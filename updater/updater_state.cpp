@@ -14,8 +14,9 @@ namespace ralto {
 UpdaterState updater;
 
 void StartRuntime() {
-  // Before the arguments, and the password with them, are read.
+  // Before the arguments, and the password with them, are read, and before any file is written.
   sys::ProtectProcessMemory();
+  sys::ProtectProcessWrites();
   updater = UpdaterState{};
   generalHeap = sys::HeapCreate(0, 4096, 0);
   StartStringArea();

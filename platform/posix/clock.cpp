@@ -49,6 +49,18 @@ void GetLocalTime(SYSTEMTIME* now) {
   now->wMilliseconds = static_cast<WORD>(clock.tv_nsec / 1000000);
 }
 
+void GetSystemTimeAsFileTime(FILETIME* now) {
+  if (!now) return;
+  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+  struct timespec clock;
+  clock_gettime(CLOCK_REALTIME, &clock);
+  const auto ticks = static_cast<std::uint64_t>((clock.tv_sec + SecondsFrom1601To1970) *
+                                                    static_cast<std::int64_t>(TicksPerSecond) +
+                                                clock.tv_nsec / 100);
+  now->dwLowDateTime = static_cast<DWORD>(ticks);
+  now->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   long offset = 0;
   if (!utc || !local || !CurrentZoneOffset(&offset)) return FALSE;

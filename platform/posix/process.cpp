@@ -3,6 +3,7 @@
 #include "platform/process.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -141,6 +142,10 @@ void ExitProcess(UINT exitCode) {
 
 void ProtectProcessMemory() {
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+void ProtectProcessWrites() {
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 DWORD GetCurrentProcessId() {

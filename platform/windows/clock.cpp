@@ -24,6 +24,10 @@ void GetLocalTime(SYSTEMTIME* now) {
   ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(now));
 }
 
+void GetSystemTimeAsFileTime(FILETIME* now) {
+  ::GetSystemTimeAsFileTime(reinterpret_cast<::FILETIME*>(now));
+}
+
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {
   return ::FileTimeToLocalFileTime(reinterpret_cast<const ::FILETIME*>(utc),
                                    reinterpret_cast<::FILETIME*>(local));

@@ -127,4 +127,11 @@ BOOL SetFileAttributesW(const char16_t* name, DWORD attributes) {
   return ::SetFileAttributesW(reinterpret_cast<LPCWSTR>(name), attributes);
 }
 
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+  return ::SetFileTime(file, reinterpret_cast<const ::FILETIME*>(creation),
+                       reinterpret_cast<const ::FILETIME*>(lastAccess),
+                       reinterpret_cast<const ::FILETIME*>(lastWrite));
+}
+
 }  // namespace sys

@@ -62,4 +62,6 @@ void ProtectProcessMemory() {
   ::SetUnhandledExceptionFilter(EndWithoutReport);
 }
 
+void ProtectProcessWrites() {}
+
 }  // namespace sys

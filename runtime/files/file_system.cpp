@@ -4,7 +4,6 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "runtime/files/date.h"
-#include "runtime/files/temporary_file.h"
 
 namespace ralto {
 
@@ -30,11 +29,16 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
 }
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
+  char16_t temporary[TemporaryNameUnits];
+  return PrepareCopy(source, destination, temporary) ? LandCopy(temporary, destination) : 0;
+}
+
+std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
+                         char16_t (&temporary)[TemporaryNameUnits]) {
   if (!source || !destination) return 0;
   sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
   if (input == sys::INVALID_HANDLE_VALUE) return 0;
-  char16_t temporary[TemporaryNameUnits];
   sys::HANDLE output = CreateTemporaryBeside(destination, nullptr, temporary);
   if (output == sys::INVALID_HANDLE_VALUE) {
     sys::CloseHandle(input);
@@ -60,11 +64,27 @@ std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
   // The copy is the record of the last accepted address: it must survive a crash whole.
   copied = sys::FlushFileBuffers(output) && copied;
   sys::CloseHandle(output);
-  if (!copied) {
-    RemoveTemporary(temporary);
-    return 0;
+  if (!copied) RemoveTemporary(temporary);
+  return copied ? 1 : 0;
+}
+
+std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
+  if (!ReplaceWithTemporary(temporary, destination, true)) return 0;
+  // NTFS gives a file that takes over a name within seconds of the old file leaving it the
+  // old file's creation time, and a rename onto the name is just that: without a fresh stamp
+  // the copy would be as old as the first file ever under the name. A stamp that cannot be
+  // set leaves that creation time; the copy is in place all the same.
+  sys::HANDLE landed =
+      sys::CreateFileW(destination, sys::FILE_WRITE_ATTRIBUTES,
+                       sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE,
+                       nullptr, sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (landed != sys::INVALID_HANDLE_VALUE) {
+    sys::FILETIME now;
+    sys::GetSystemTimeAsFileTime(&now);
+    sys::SetFileTime(landed, &now, nullptr, nullptr);
+    sys::CloseHandle(landed);
   }
-  return ReplaceWithTemporary(temporary, destination, true);
+  return 1;
 }
 
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags) {

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/files/temporary_file.h"
+
 namespace ralto {
 
 // Which of a file's times FileTimestamp gives; any other value is the creation time.
@@ -24,6 +26,15 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 // link under destination is replaced, not written through. 0 on failure (destination a folder
 // or read-only, source unreadable, an absent name), with destination untouched.
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
+// The first half of CopyFileTo: the copy made beside destination and on the disk, its name in
+// temporary, for LandCopy to put in place or RemoveTemporary to drop. 0, and nothing left, on the
+// failures of CopyFileTo (no room for the copy among them); destination is untouched either way.
+std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
+                         char16_t (&temporary)[TemporaryNameUnits]);
+// The second half: the prepared copy takes destination's place in one step and its creation
+// time is now, where the platform can set one. 0 when it cannot be put in place: the copy is
+// removed and destination is as it was.
+std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination);
 // Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
 // RemoveClearReadOnly, a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);

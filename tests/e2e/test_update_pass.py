@@ -182,8 +182,9 @@ class RateLimit(PassCase):
     def test_age_boundary_and_a_creation_date_in_the_future(self):
         # The check file holds the service's address, so a run that goes on ends unchanged
         # after the IP query alone.
-        for age, expected in [(1799, INTERVAL_BOX), (1800, UNCHANGED_BOX), (-1, INTERVAL_BOX),
-                              (-86400, INTERVAL_BOX), (10 * 86400, UNCHANGED_BOX)]:
+        # One from the future counts as old enough, as after the clock was set back.
+        for age, expected in [(1799, INTERVAL_BOX), (1800, UNCHANGED_BOX), (-1, UNCHANGED_BOX),
+                              (-86400, UNCHANGED_BOX), (10 * 86400, UNCHANGED_BOX)]:
             with self.subTest(age=age):
                 self.fresh()
                 self.with_old_check_file(f"{SERVICE_IP}\n".encode())
@@ -191,6 +192,13 @@ class RateLimit(PassCase):
                 queries = len(self.sent("/ipCheck.php"))
                 self.assertEqual(queries, 0 if expected == INTERVAL_BOX else 1)
                 self.assertEqual(self.updates(), [])
+
+    def test_a_clock_set_back_a_day_after_an_update_blocks_nothing(self):
+        self.assertEqual(self.run_pass(*DEMO, "silent"), "")
+        self.service.set_ip(OLD_IP)
+        self.assertEqual(self.run_pass(*DEMO, "verbose", age=-86400),
+                         accepted_box(f"good {OLD_IP}"))
+        self.assertEqual(len(self.updates()), 2)
 
     def test_a_clock_past_2038_never_blocks_the_run(self):
         # The date is invalid then; the age it would give is meaningless.
@@ -283,7 +291,6 @@ class UpdateAnswer(PassCase):
         (b"badauth\n", "badauth", False),
         (b"\n", "", False),
         (b"", "", False),
-        (b"911\ngood\n", "911", False),
     ]
 
     def test_answers_are_judged_by_their_first_line_in_both_modes(self):
@@ -299,8 +306,23 @@ class UpdateAnswer(PassCase):
                         self.assertEqual(shown, (accepted_box if accepted else server_box)(line))
                     silent_success = mode == "silent" and accepted
                     self.assertEqual(self.read(RESULT_FILE), None if silent_success else body)
-                    # Any answer the server gave records the address.
+                    # Each of these answers records the address, a refusal included.
                     self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
+    def test_the_providers_try_again_is_shown_but_not_recorded(self):
+        for body, line in [(b"911\ngood\n", "911"), (b"dnserr\n", "dnserr"),
+                           (b"\xef\xbb\xbf911 good\n", "\ufeff911 good")]:
+            for mode in ("verbose", "silent"):
+                with self.subTest(body=body, mode=mode):
+                    self.fresh()
+                    self.answer_update(body)
+                    self.assertEqual(self.run_pass(*DEMO, mode),
+                                     "" if mode == "silent" else server_box(line))
+                    self.assertEqual(self.read(RESULT_FILE), body)
+                    self.assertIsNone(self.read(CHECK_FILE))
+                    self.service.control(clear=1)
+                    self.run_pass(*DEMO, mode)
+                    self.assertEqual(len(self.updates()), 2)
 
     def test_error_status_bodies_are_judged_by_their_words(self):
         for status, body, expected in [

@@ -7,9 +7,11 @@ side. A box is rendered as the POSIX build writes it to standard error, so that 
 checks both builds.
 """
 
+import contextlib
 import subprocess
 import tempfile
 import time
+from pathlib import Path
 
 # Wine's per-thread input-method window is no box.
 IGNORED_TITLES = {"Default IME"}
@@ -64,6 +66,41 @@ class BoxReader:
 
     def dismiss(self, xid):
         self._winbox("return", xid)
+
+
+def environment(env_file, base):
+    """base with the KEY=VALUE lines of env_file (run-suite writes it) added."""
+    env = dict(base)
+    for line in Path(env_file).read_text().splitlines():
+        key, _, value = line.partition("=")
+        if key:
+            env[key] = value
+    return env
+
+
+@contextlib.contextmanager
+def box_on_screen(command, env, winbox_exe, *, cwd=None, timeout=60):
+    """Runs command until its first box is up and yields that box, rendered (None if none came
+    in time), while it stays on screen; then dismisses it and waits for the program's end."""
+    process = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    reader = BoxReader(process.pid, env, winbox_exe)
+    try:
+        deadline = time.monotonic() + timeout
+        shown = []
+        while not shown and process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+            shown = reader.shown()
+        box = reader.read(shown[0]) if shown else None
+        yield render(*box) if box else None
+    finally:
+        deadline = time.monotonic() + timeout
+        while process.poll() is None and time.monotonic() < deadline:
+            for xid in reader.shown():
+                reader.dismiss(xid)
+            time.sleep(0.5)
+        process.kill()
+        process.wait()
 
 
 def run(command, env, winbox_exe, *, cwd=None, timeout=60, poll=0.03, retry=0.5):

@@ -13,13 +13,14 @@ endforeach()
 # others inject their faults the POSIX way (mount namespaces for a read-only folder and a full
 # disk, pipes, kills of the program's process), pass arguments as raw bytes or 200 KB long
 # (Wine makes a command line of its own from them, and Windows takes 32767 characters at most). The
-# service's own tests do not involve the exe.
+# service's own tests do not involve the exe. A case that keeps a box on screen starts the exe
+# itself (RALTO_EXE) in the shims' environment (RALTO_WINE_ENV).
 get_property(RALTO_E2E_TESTS DIRECTORY PROPERTY TESTS)
 foreach(test IN LISTS RALTO_E2E_TESTS)
   if(test MATCHES "^e2e_update_pass_" OR test MATCHES "^e2e_faults_(ServiceFaults|StalledService|OverlappingRuns|BigAnswers)$")
     set_tests_properties(${test} PROPERTIES
       ENVIRONMENT_MODIFICATION
-        "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update;RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall;RALTO_UNDER_WINE=set:1"
+        "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update;RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/wine/ralto-update-short-stall;RALTO_UNDER_WINE=set:1;RALTO_WINE_ENV=set:${RALTO_WINE_ENV};RALTO_EXE=set:$<TARGET_FILE:ralto-update>"
       LABELS wine)
   else()
     set_tests_properties(${test} PROPERTIES DISABLED TRUE)

@@ -9,6 +9,9 @@
 
 namespace {
 
+// FILE_GENERIC_WRITE names it, and the platform's declarations replace the system's macro.
+using sys::FILE_WRITE_ATTRIBUTES;
+
 class FileIoWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
