@@ -25,16 +25,16 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 // step once it is on the disk: a reader or a crash sees the old file or the new one, and a
 // link under destination is replaced, not written through. 0 on failure (destination a folder
 // or read-only, source unreadable, an absent name), with destination untouched.
-std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
+[[nodiscard]] std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
 // The first half of CopyFileTo: the copy made beside destination and on the disk, its name in
 // temporary, for LandCopy to put in place or RemoveTemporary to drop. 0, and nothing left, on the
 // failures of CopyFileTo (no room for the copy among them); destination is untouched either way.
-std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
-                         char16_t (&temporary)[TemporaryNameUnits]);
+[[nodiscard]] std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
+                                       char16_t (&temporary)[TemporaryNameUnits]);
 // The second half: the prepared copy takes destination's place in one step and its creation
 // time is now, where the platform can set one. 0 when it cannot be put in place: the copy is
 // removed and destination is as it was.
-std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination);
+[[nodiscard]] std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination);
 // Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
 // RemoveClearReadOnly, a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);
