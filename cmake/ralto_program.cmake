@@ -54,6 +54,7 @@ function(ralto_program target)
     "RALTO_UPDATE_BASE=u\"${ARG_UPDATE_BASE}\""
   )
   target_link_libraries(${target} PRIVATE ralto_files ralto_net ralto_ui)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections)
   if(WIN32)
     target_link_options(${target} PRIVATE -municode -mwindows)
     # The version resource names this copy's endpoints, which nothing else in the exe shows.
