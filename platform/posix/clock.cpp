@@ -1,5 +1,6 @@
 // Wall-clock time, file-time conversions and sleeping on the POSIX clock and time zone.
 #include "platform/clock.h"
+#include "platform/posix/handles_and_paths.h"
 #include "platform/test_hooks.h"
 
 #include <time.h>
@@ -51,14 +52,9 @@ void GetLocalTime(SYSTEMTIME* now) {
 
 void GetSystemTimeAsFileTime(FILETIME* now) {
   if (!now) return;
-  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
   struct timespec clock;
   clock_gettime(CLOCK_REALTIME, &clock);
-  const auto ticks = static_cast<std::uint64_t>((clock.tv_sec + SecondsFrom1601To1970) *
-                                                    static_cast<std::int64_t>(TicksPerSecond) +
-                                                clock.tv_nsec / 100);
-  now->dwLowDateTime = static_cast<DWORD>(ticks);
-  now->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  *now = posix::ToFileTime(clock.tv_sec, static_cast<std::uint32_t>(clock.tv_nsec));
 }
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local) {

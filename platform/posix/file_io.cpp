@@ -25,6 +25,7 @@ namespace sys {
 namespace {
 
 using posix::DescriptorIn;
+using posix::ToFileTime;
 using posix::ToPath;
 
 // Descriptors this layer opened. Other handles (threads, searches) reach CloseHandle too,
@@ -132,14 +133,6 @@ bool MatchesPattern(const char16_t* pattern, const char16_t* name) {
   }
   while (*pattern == u'*') ++pattern;
   return *pattern == 0;
-}
-
-FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
-  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
-  std::int64_t ticks = (seconds + SecondsFrom1601To1970) * 10000000 + nanoseconds / 100;
-  if (ticks < 0) ticks = 0;
-  auto value = static_cast<std::uint64_t>(ticks);
-  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
 // Fills found from the entry at path, its name from entryName (UTF-8).

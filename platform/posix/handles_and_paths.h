@@ -1,5 +1,5 @@
 // How the POSIX platform carries Windows values: a handle for a descriptor, UTF-8 bytes for a
-// name. For platform/posix only.
+// name, a file time for a moment of the Unix clock. For platform/posix only.
 #pragma once
 #include <climits>
 #include <cstdint>
@@ -24,6 +24,16 @@ inline int DescriptorIn(HANDLE handle) {
 inline bool ToPath(const char16_t* name, char (&path)[PATH_MAX]) {
   if (!name || !name[0]) return false;
   return WideCharToMultiByte(CP_UTF8, 0, name, -1, path, PATH_MAX, nullptr, nullptr) > 0;
+}
+
+// Seconds and nanoseconds since 1970 as 100-nanosecond ticks since 1601; a moment before 1601
+// is 1601 itself.
+inline FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+  std::int64_t ticks = (seconds + SecondsFrom1601To1970) * 10000000 + nanoseconds / 100;
+  if (ticks < 0) ticks = 0;
+  const auto value = static_cast<std::uint64_t>(ticks);
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
 }  // namespace sys::posix
