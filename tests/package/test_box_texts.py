@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Every literal text the program passes to a box is in the README and in the manual page, as a
-code span there and in bold here; run-time parts (the URL, an answer, a file's name) are not."""
+"""Every literal text the pass hands its boxes is in the README as a code span and in the manual
+page in bold; the run-time parts between them (the URL, an answer, a file's name) are not."""
 import re
 import sys
 from pathlib import Path
@@ -13,12 +13,10 @@ for call in re.finditer(r"\b(?:ShowMessage|ComposeBox)\(", source):
     while depth:
         depth += {"(": 1, ")": -1}.get(source[end], 0)
         end += 1
-    pieces.update(p.strip() for p in re.findall(r'u"([^"]*)"', source[call.end():end]))
+    pieces.update(piece.strip() for piece in re.findall(r'u"([^"]*)"', source[call.end():end]))
 manual = (root / "ralto-update.1").read_text(encoding="utf-8")
-manual = re.sub(r"^\.B (.*)$", r"\\fB\1\\fR", manual, flags=re.M)
-manual = re.sub(r"\\fB(.*?)\\f[RP]", r"`\1`", manual)
-for escape, plain in (("\\-", "-"), ("\\(:a", "ä"), ("\\(:o", "ö"), ("\\(:u", "ü"), ("\\&", ""), ("\\e", "\\")):
-    manual = manual.replace(escape, plain)
+manual = re.sub(r"^\.B (.*)$|\\fB(.*?)\\f[RP]", lambda m: f"`{m[1] or m[2]}`", manual, flags=re.M)
+manual = manual.replace("\\-", "-").replace("\\(:a", "ä").replace("\\&", "")
 documents = {"README.md": (root / "README.md").read_text(encoding="utf-8"), "ralto-update.1": manual}
 missing = [f"{name} lacks the box text `{piece}`" for name, text in documents.items()
            for piece in sorted(pieces) if f"`{piece}`" not in " ".join(text.split())]
