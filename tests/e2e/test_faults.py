@@ -163,7 +163,8 @@ class ReadOnlyFolder(FaultCase):
         setup = ('mount --bind "$W/raltoIP.log" "$W/raltoIP.log" && '
                  'mount -o remount,bind,ro "$W/raltoIP.log" || exit 97')
         now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-        self.run_in_namespace(setup, [*DEMO, "silent"], now=now)
+        shown = self.run_in_namespace(setup, [*DEMO, "verbose"], now=now)
+        self.assertEqual(shown, unwritable_box(IP_FILE))
         self.assertEqual(self.updates(), [])
 
     def test_a_read_only_answer_file_holds_every_update_back(self):
@@ -172,6 +173,7 @@ class ReadOnlyFolder(FaultCase):
         (self.folder / RESULT_FILE).chmod(0o444)
         for _ in range(2):
             self.run_program([*DEMO, "silent"])
+        self.assertEqual(self.run_program([*DEMO, "verbose"]), unwritable_box(RESULT_FILE))
         self.assertEqual(self.updates(), [])
 
 
