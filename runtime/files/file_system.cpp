@@ -30,42 +30,44 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
   char16_t temporary[TemporaryNameUnits];
-  return PrepareCopy(source, destination, temporary) ? LandCopy(temporary, destination) : 0;
+  return PrepareCopy(source, destination, temporary) == CopyPrepared
+             ? LandCopy(temporary, destination)
+             : 0;
 }
 
-std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
-                         char16_t (&temporary)[TemporaryNameUnits]) {
-  if (!source || !destination) return 0;
+CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
+                       char16_t (&temporary)[TemporaryNameUnits]) {
+  if (!source || !destination) return CopyFailed;
   sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (input == sys::INVALID_HANDLE_VALUE) return 0;
+  if (input == sys::INVALID_HANDLE_VALUE) return CopyFailed;
   sys::HANDLE output = CreateTemporaryBeside(destination, nullptr, temporary);
   if (output == sys::INVALID_HANDLE_VALUE) {
     sys::CloseHandle(input);
-    return 0;
+    return CopyUnwritable;
   }
-  bool copied = true;
+  CopyResult result = CopyPrepared;
   constexpr sys::DWORD ChunkBytes = 16384;
   char chunk[ChunkBytes];
   for (;;) {
     sys::DWORD got = 0;
     sys::DWORD written = 0;
     if (!sys::ReadFile(input, chunk, ChunkBytes, &got, nullptr)) {
-      copied = false;
+      result = CopyFailed;
       break;
     }
     if (got == 0) break;
     if (!sys::WriteFile(output, chunk, got, &written, nullptr) || written != got) {
-      copied = false;
+      result = CopyUnwritable;
       break;
     }
   }
   sys::CloseHandle(input);
   // The copy is the record of the last accepted address: it must survive a crash whole.
-  copied = sys::FlushFileBuffers(output) && copied;
+  if (!sys::FlushFileBuffers(output) && result == CopyPrepared) result = CopyUnwritable;
   sys::CloseHandle(output);
-  if (!copied) RemoveTemporary(temporary);
-  return copied ? 1 : 0;
+  if (result != CopyPrepared) RemoveTemporary(temporary);
+  return result;
 }
 
 std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
