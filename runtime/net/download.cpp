@@ -52,6 +52,44 @@ bool AnsweredBeforeOurFailure(std::uint32_t flags, long status) {
   return !StatusFails(flags | DownloadUnprocessedFails, status);
 }
 
+// Whether the URL begins with "https://" in any letter case, as libcurl reads a scheme.
+bool NamesHttps(const char* url) {
+  for (const char* scheme = "https://"; *scheme; ++scheme, ++url) {
+    char unit = *url >= 'A' && *url <= 'Z' ? static_cast<char>(*url - 'A' + 'a') : *url;
+    if (unit != *scheme) return false;
+  }
+  return true;
+}
+
+// Sets the options of the job's transfer; false when libcurl refused any of them. Every
+// result counts: an option libcurl does not know (an older libcurl has no protocol lists)
+// would otherwise leave a bound unset without a word.
+bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
+  const bool bounded = job->flags & DownloadBounded;
+  // A transfer that starts on https stays on it: a redirect to http would send the request,
+  // a password included, in clear, and take an answer anyone on the path could write.
+  const char* redirects = NamesHttps(url) ? "https" : bounded ? "http,https" : nullptr;
+  const long follow = (job->flags & DownloadNoRedirect) ? 0L : 1L;
+  const CURLcode results[] = {
+      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow),
+      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects),
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L),
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds),
+      bounded ? curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") : CURLE_OK,
+      redirects ? curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirects) : CURLE_OK,
+      bounded ? curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes})
+              : CURLE_OK,
+      bounded ? curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds) : CURLE_OK,
+      curl_easy_setopt(curl, CURLOPT_URL, url),
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData),
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, job),
+  };
+  for (CURLcode result : results) {
+    if (result != CURLE_OK) return false;
+  }
+  return true;
+}
+
 // A malloc'd copy of the text; null when memory is exhausted.
 char16_t* DuplicateText(const char16_t* text) {
   std::size_t units = static_cast<std::size_t>(TextLength(text)) + 1;
@@ -93,20 +131,8 @@ FetchResult RunDownload(DownloadJob* job) {
   CURL* curl = created ? curl_easy_init() : nullptr;
   char* url = curl ? ToAnsiBytes(job->url) : nullptr;
   FetchResult outcome = FetchFailed;
-  if (url) {
-    if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
-    if (job->flags & DownloadBounded) {
-      curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes});
-      curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds);
-    }
-    curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
+  // A transfer whose options are not all set is not started: it fails like a broken one.
+  if (url && SetTransferOptions(curl, job, url)) {
     const CURLcode performed = curl_easy_perform(curl);
     // libcurl keeps the last response's status after a write error too.
     long status = 0;

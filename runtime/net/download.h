@@ -16,6 +16,7 @@ enum DownloadFlags : std::uint32_t {
   DownloadNoRedirect = 2,  // store a redirect response's own body
   // For what a server may hand over: http and https only, the first URL and every redirect;
   // a body of at most DownloadMaxBytes; the whole transfer within the program's ceiling.
+  // (With or without it, a URL that begins with https:// is redirected to https only.)
   DownloadBounded = 4,
   DownloadErrorStatusFails = 8,   // a final HTTP status of 400 or above fails the transfer
   DownloadUnprocessedFails = 16,  // so do 407, 408, 429 and 500 or above: never processed
@@ -41,7 +42,9 @@ enum FetchResult : std::int32_t {
   FetchUnwritable = 3,
 };
 
-// Synchronous: a FetchResult. Without the flags above, any status is a body.
+// Synchronous: a FetchResult. A transfer whose options libcurl does not all take (one it
+// lacks) fails as a broken one does, with nothing requested. Without the flags above, any
+// status is a body.
 // With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0; the job stays
 // allocated for its holder (download_job.h says when it may be released).
 // Absent url or file: 0 and nothing touched. Touches no temporary text.

@@ -2,6 +2,7 @@
 // on disk after each kind of failure, redirects, the stall guard and asynchronous jobs.
 #include "runtime/net/download.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #ifdef _WIN32
@@ -18,6 +19,7 @@
 #endif
 
 #include <chrono>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -33,6 +35,33 @@
 #include "runtime/net/network.h"
 #include "runtime/strings/heaps.h"
 #include "tests/unit/temp_folder.h"
+
+// Every call of curl_easy_setopt in this test's link lands here first (-Wl,--wrap): the option
+// is noted, and for refusedOption the answer is CURLE_UNKNOWN_OPTION, as from a libcurl that
+// does not know it. It is set all the same, so that a download ignoring the answer would go on
+// and be seen sending, rather than run without a write function.
+namespace {
+std::vector<CURLoption> optionsSeen;
+CURLoption refusedOption = CURLOPT_LASTENTRY;
+}  // namespace
+extern "C" CURLcode __real_curl_easy_setopt(CURL* curl, CURLoption option, ...);
+extern "C" CURLcode __wrap_curl_easy_setopt(CURL* curl, CURLoption option, ...) {
+  optionsSeen.push_back(option);
+  va_list args;
+  va_start(args, option);
+  // The one argument, of the type the option's number range gives it; a pointer to code
+  // travels like one to data on every target built.
+  CURLcode result;
+  if (option < CURLOPTTYPE_OBJECTPOINT) {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, long));
+  } else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB) {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, curl_off_t));
+  } else {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, void*));
+  }
+  va_end(args);
+  return option == refusedOption ? CURLE_UNKNOWN_OPTION : result;
+}
 
 namespace ralto {
 namespace {
@@ -229,6 +258,23 @@ TEST_F(DownloadTest, RedirectLoopEndsAfterThirtyHops) {
   EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(service->RequestCount() - before, 31);  // the request and 30 redirections
+}
+
+TEST_F(DownloadTest, AnOptionLibcurlRefusesFailsTheTransferWithNothingSent) {
+  optionsSeen.clear();
+  ASSERT_EQ(Fetch(service->Url("/ipCheck.php"), DownloadBounded), 1);
+  const std::vector<CURLoption> options = optionsSeen;  // every option a transfer sets
+  ASSERT_FALSE(options.empty()) << "curl_easy_setopt is not wrapped";
+  int before = service->RequestCount();
+  for (CURLoption option : options) {
+    refusedOption = option;
+    WriteFile(target, "from before");
+    std::intptr_t fetched = Fetch(service->Url("/ipCheck.php"), DownloadBounded);
+    refusedOption = CURLOPT_LASTENTRY;
+    EXPECT_EQ(fetched, 0) << option;
+    EXPECT_FALSE(fs::exists(target)) << option;
+  }
+  EXPECT_EQ(service->RequestCount(), before);
 }
 
 TEST_F(DownloadTest, UrlWithoutSchemeIsFetchedOverHttp) {
