@@ -66,14 +66,19 @@ DWORD GetLastError();
 [[nodiscard]] HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode,
                                  void* security, DWORD creation, DWORD attributes,
                                  HANDLE templateFile);
+// Fewer bytes than asked only at the end of the file. FALSE when the read fails or the handle is
+// not open for reading; *bytesRead counts what came before.
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+// FALSE unless every byte was written (no room, the file-size limit, an I/O error, a handle not
+// open for writing); *bytesWritten counts those that were.
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
                void* overlapped);
 // Moves by the signed 64-bit distance (high part optional); the new low part, or
 // INVALID_SET_FILE_POINTER on failure.
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method);
-// Writes the file's data through to the disk.
+// Writes the file's data through to the disk; FALSE when it could not.
 BOOL FlushFileBuffers(HANDLE file);
+// FALSE for a handle that is not open (on POSIX also for one this layer did not open).
 BOOL CloseHandle(HANDLE object);
 
 // The first entry matching a name or a pattern with * and ? in its last component, described
@@ -84,6 +89,7 @@ BOOL CloseHandle(HANDLE object);
 // The next matching entry; FALSE at the end. Each entry comes at most once, also while
 // entries are being deleted, so a loop over a folder always ends.
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
+// FALSE for a null or invalid search handle.
 BOOL FindClose(HANDLE search);
 // Renames in one step; with MOVEFILE_REPLACE_EXISTING an existing destination (a link
 // included, as a name) is replaced, unless it is a directory or read-only. With
@@ -93,8 +99,10 @@ BOOL FindClose(HANDLE search);
 // The name's own attributes, a link's not its target's (FILE_ATTRIBUTE_REPARSE_POINT);
 // INVALID_FILE_ATTRIBUTES when there is none.
 DWORD GetFileAttributesW(const char16_t* name);
-// Removes the name; refused for a directory and a read-only file.
+// Removes the name; FALSE when it is absent or refused (a directory, a read-only file).
 BOOL DeleteFileW(const char16_t* name);
+// FALSE when the name is absent or the change is refused. On POSIX only FILE_ATTRIBUTE_READONLY
+// counts (it clears every write bit, its absence sets the owner's), and a link is left as it is.
 BOOL SetFileAttributesW(const char16_t* name, DWORD attributes);
 // Sets the file's times through a handle opened with FILE_WRITE_ATTRIBUTES; a null time is left
 // as it is. POSIX cannot set a birth time: there the creation time stays the moment the file

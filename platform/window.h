@@ -20,7 +20,13 @@ struct INITCOMMONCONTROLSEX {
   DWORD dwICC;
 };
 
+// The button that closed the box (IDOK); 0 when it could not be shown (on POSIX: not written
+// whole to standard error).
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type);
+// The calls below give 0, FALSE or null for a handle that names no window (EnableWindow: FALSE,
+// as for a window that was enabled), EnumWindows FALSE without a callback, GetForegroundWindow
+// null when no window is in the foreground, InitCommonControlsEx FALSE and CoInitialize a
+// negative HRESULT when they fail.
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter);
 HWND GetForegroundWindow();
 DWORD GetWindowThreadProcessId(HWND window, DWORD* processId);

@@ -9,7 +9,8 @@ struct ArgumentCursor {
 };
 extern ArgumentCursor* argumentCursor;
 
-// Allocates the cursor zero-filled in the general heap.
+// Allocates the cursor zero-filled in the general heap; without memory it stays null, and
+// fetching the cursor's next argument then gives the first one every time.
 void CreateArgumentCursor();
 // Number of arguments after the program name.
 std::int32_t CommandArgumentCount();

@@ -5,6 +5,7 @@
 namespace ralto {
 
 // Created by the program's start-up and destroyed at its end, which releases every record.
+// Null when it could not be created; the start-up goes on regardless.
 extern sys::HANDLE generalHeap;
 
 }  // namespace ralto

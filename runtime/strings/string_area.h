@@ -2,6 +2,8 @@
 //
 // Texts in the area are addressed by positions (byte offsets from base). Any operation that
 // reserves space may move the block: an address into the area is valid only until then.
+// Out of memory for a text (or an area past 2 GiB), the process writes one line to standard
+// error and aborts: no operation here can report a lost buffer, and none fails otherwise.
 #pragma once
 #include <cstdint>
 

@@ -13,7 +13,8 @@ enum TextEncoding : std::int32_t {
   EncodingUtf16 = 25,
 };
 
-// The bytes (0-terminated; absent: empty) as a text in the area at at.
+// The bytes (0-terminated; absent: empty) as a text in the area at at; the empty text when
+// they cannot be converted.
 void AnsiToTemp(const char* bytes, std::int32_t at);
 void Utf8ToTemp(const char* bytes, std::int32_t at);
 // A new 0-terminated byte string from malloc (absent text: the empty string); null when the
