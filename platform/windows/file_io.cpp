@@ -70,9 +70,17 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* se
   // A new file never opens through a link: CREATE_NEW fails on any name that exists, and
   // opening the reparse point itself keeps it so.
   if (creation == CREATE_NEW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
-                       static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
-                       templateFile);
+  HANDLE file = ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
+                              static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
+                              templateFile);
+  // A device or a pipe under the name (CON, a link to \\.\COM1) may keep a read waiting for
+  // ever: only a file on a disk is ours to read and write.
+  if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped) {
