@@ -52,7 +52,9 @@ SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
   // Built once and kept for the life of the process. Without it a file would get the folder's
   // entries, which may let others read the secret: no descriptor, no file.
   static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), OwnerOnlyDescriptor(), 0};
-  return ownerOnly.lpSecurityDescriptor && !ownerOnlyRefused ? &ownerOnly : nullptr;
+  // The tests' refusal stands for a descriptor that could not be built.
+  const void* descriptor = ownerOnlyRefused ? nullptr : ownerOnly.lpSecurityDescriptor;
+  return descriptor ? &ownerOnly : nullptr;
 }
 
 DWORD GetLastError() {

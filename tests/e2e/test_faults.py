@@ -790,6 +790,8 @@ class OverlappingRuns(FaultCase):
             # The check file is young for these runs too: nothing goes out.
             for _ in range(2):
                 self.assertEqual(self.run_program([*DEMO, "silent"]), "")
+            # A run told nothing would mean the box's run still holds the folder.
+            self.assertEqual(self.run_program([*DEMO, "verbose"]), INTERVAL_BOX)
             self.assertEqual(self.sent(), [])
             self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 
