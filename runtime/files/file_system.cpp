@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "runtime/files/date.h"
+#include "runtime/files/held_file.h"
 
 namespace ralto {
 
@@ -38,8 +39,8 @@ std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
 CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
                        char16_t (&temporary)[TemporaryNameUnits]) {
   if (!source || !destination) return CopyFailed;
-  sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
-                                       sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  sys::HANDLE input =
+      OpenFileWaiting(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr, sys::OPEN_EXISTING);
   if (input == sys::INVALID_HANDLE_VALUE) return CopyFailed;
   sys::HANDLE output = CreateTemporaryBeside(destination, nullptr, temporary);
   if (output == sys::INVALID_HANDLE_VALUE) {
@@ -75,11 +76,12 @@ std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
   // NTFS gives a file that takes over a name within seconds of the old file leaving it the
   // old file's creation time, and a rename onto the name is just that: without a fresh stamp
   // the copy would be as old as the first file ever under the name. A stamp that cannot be
-  // set leaves that creation time; the copy is in place all the same.
+  // set leaves that creation time; the copy is in place all the same. Sharing everything and
+  // asking only to write attributes, this open never meets a holder's refusal.
   sys::HANDLE landed =
-      sys::CreateFileW(destination, sys::FILE_WRITE_ATTRIBUTES,
-                       sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE,
-                       nullptr, sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+      OpenFileWaiting(destination, sys::FILE_WRITE_ATTRIBUTES,
+                      sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE,
+                      nullptr, sys::OPEN_EXISTING);
   if (landed != sys::INVALID_HANDLE_VALUE) {
     sys::FILETIME now;
     sys::GetSystemTimeAsFileTime(&now);
@@ -90,9 +92,7 @@ std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
 }
 
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags) {
-  if (!name) return 0;
-  if (flags & RemoveClearReadOnly) sys::SetFileAttributesW(name, sys::FILE_ATTRIBUTE_NORMAL);
-  return sys::DeleteFileW(name) ? 1 : 0;
+  return DeleteFileWaiting(name, flags & RemoveClearReadOnly) ? 1 : 0;
 }
 
 }  // namespace ralto

@@ -1,4 +1,5 @@
-// Whole-file operations by name: a file's date, copy over another file, delete.
+// Whole-file operations by name: a file's date, copy over another file, delete. A file another
+// process holds for a moment is waited for, about 2 s at most (held_file.h).
 #pragma once
 #include <cstdint>
 

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/process.h"
+#include "runtime/files/file_system.h"
 #include "runtime/files/temporary_file.h"
 #include "runtime/net/download_job.h"
 #include "runtime/strings/heaps.h"
@@ -160,7 +161,7 @@ FetchResult RunDownload(DownloadJob* job) {
   if (outcome == FetchStored) {
     job->status.store(DownloadFinished);
   } else if (url) {
-    sys::DeleteFileW(job->file);
+    RemoveFile(job->file);
   }
   FreeAnsiBytes(url);
   curl_easy_cleanup(curl);  // nothing for a null handle

@@ -71,11 +71,11 @@ class FaultCase(PassCase):
     """A pass case that also runs the program its own way: another build of it, behind a
     command (valgrind), or in a mount namespace set up for the fault."""
 
-    def run_program(self, args, *, binary=BINARY, now=None, prefix=()):
+    def run_program(self, args, *, binary=BINARY, now=None, prefix=(), timeout=120):
         """Runs one pass in the case's folder, binary behind the command prefix (if any);
         returns the boxes it showed."""
         result = subprocess.run([*prefix, binary, *args], cwd=self.folder,
-                                env=self.program_env(now), capture_output=True, timeout=120)
+                                env=self.program_env(now), capture_output=True, timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
         self.assertEqual(result.returncode, 0, stderr)
         return stderr
@@ -314,6 +314,13 @@ class PlantedNames(FaultCase):
                 self.assertEqual(self.updates(), [])
                 self.assertTrue((self.folder / CHECK_FILE).is_dir())
 
+    def test_a_device_under_the_check_file_counts_as_none(self):
+        # Read, a terminal's master end waits for ever, and the folder would stay locked.
+        (self.folder / CHECK_FILE).symlink_to("/dev/ptmx")
+        self.assertEqual(self.run_program([*DEMO, "verbose"], timeout=30),
+                         accepted_box(f"good {SERVICE_IP}"))
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+
     def test_files_made_under_a_umask_without_write_bits_stay_the_programs(self):
         no_write = ["sh", "-c", 'umask 0222 && exec "$@"', "sh", "env"]
         self.run_program([*DEMO, "silent"], prefix=no_write)
@@ -409,6 +416,17 @@ class OtherUsers(FaultCase):
             self.run_program([*DEMO, "silent"])
         self.assertEqual({params_of(u)["myip"] for u in self.updates()}, {SERVICE_IP})
         self.assertEqual(len(self.updates()), 10)
+
+
+    def test_a_check_file_the_sticky_bit_keeps_from_a_third_user_holds_the_update_back(self):
+        # Only its owner, the folder's and root may replace it: the update could not be recorded.
+        planter = self.as_other(f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})")
+        self.assertEqual(planter.wait(timeout=30), 0)
+        later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
+        clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
+        self.run_program([*DEMO, "silent"], prefix=["setpriv", *third, "env", *clock])
+        self.assertEqual(self.updates(), [])
 
 
 class StandardErrorWithoutReader(FaultCase):
@@ -772,6 +790,8 @@ class OverlappingRuns(FaultCase):
             # The check file is young for these runs too: nothing goes out.
             for _ in range(2):
                 self.assertEqual(self.run_program([*DEMO, "silent"]), "")
+            # A run told nothing would mean the box's run still holds the folder.
+            self.assertEqual(self.run_program([*DEMO, "verbose"]), INTERVAL_BOX)
             self.assertEqual(self.sent(), [])
             self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 

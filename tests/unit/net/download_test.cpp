@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "local_service.h"
+#include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/sockets.h"
 #include "runtime/net/download_job.h"
@@ -216,6 +217,21 @@ TEST_F(DownloadTest, FailedConnectionLeavesNoFile) {
     EXPECT_FALSE(fs::exists(target)) << url;
   }
 }
+
+#ifdef _WIN32
+TEST_F(DownloadTest, AFailedTransferWaitsAMomentForAHeldFile) {
+  WriteFile(target, "from before");  // held without sharing for a moment, as scanners do
+  sys::HANDLE holder = sys::CreateFileW(Wide(target.string()).c_str(), sys::GENERIC_READ, 0,
+                                        nullptr, sys::OPEN_EXISTING, 0, nullptr);
+  std::thread letGo([=] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sys::CloseHandle(holder);
+  });
+  EXPECT_EQ(Fetch(""), 0);
+  letGo.join();
+  EXPECT_FALSE(fs::exists(target));
+}
+#endif
 
 TEST_F(DownloadTest, AbsentArgumentsTouchNothing) {
   WriteFile(target, "from before");
