@@ -152,6 +152,11 @@ TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
   ASSERT_EQ(sys::SetFileAttributesW(Name("f").c_str(), sys::FILE_ATTRIBUTE_READONLY), sys::TRUE);
   EXPECT_TRUE(IsReadOnly(PathOf("f")));
   EXPECT_EQ(sys::DeleteFileW(Name("f").c_str()), sys::FALSE);
+  // Nor does a rename replace the user's own read-only file.
+  WriteBytes("g", "y");
+  EXPECT_EQ(sys::MoveFileExW(Name("g").c_str(), Name("f").c_str(), sys::MOVEFILE_REPLACE_EXISTING),
+            sys::FALSE);
+  EXPECT_EQ(ReadBytes("f"), "x");
   ASSERT_EQ(sys::SetFileAttributesW(Name("f").c_str(), sys::FILE_ATTRIBUTE_NORMAL), sys::TRUE);
   EXPECT_FALSE(IsReadOnly(PathOf("f")));
   EXPECT_EQ(sys::DeleteFileW(Name("f").c_str()), sys::TRUE);
