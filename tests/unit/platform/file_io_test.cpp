@@ -152,11 +152,14 @@ TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
   ASSERT_EQ(sys::SetFileAttributesW(Name("f").c_str(), sys::FILE_ATTRIBUTE_READONLY), sys::TRUE);
   EXPECT_TRUE(IsReadOnly(PathOf("f")));
   EXPECT_EQ(sys::DeleteFileW(Name("f").c_str()), sys::FALSE);
-  // Nor does a rename replace the user's own read-only file.
+#ifndef _WIN32
+  // Nor does the rename itself replace the user's own read-only file, as on Windows; Wine
+  // replaces it.
   WriteBytes("g", "y");
   EXPECT_EQ(sys::MoveFileExW(Name("g").c_str(), Name("f").c_str(), sys::MOVEFILE_REPLACE_EXISTING),
             sys::FALSE);
   EXPECT_EQ(ReadBytes("f"), "x");
+#endif
   ASSERT_EQ(sys::SetFileAttributesW(Name("f").c_str(), sys::FILE_ATTRIBUTE_NORMAL), sys::TRUE);
   EXPECT_FALSE(IsReadOnly(PathOf("f")));
   EXPECT_EQ(sys::DeleteFileW(Name("f").c_str()), sys::TRUE);
