@@ -153,8 +153,7 @@ TEST_F(FileIoTest, AttributesToggleTheOwnerWriteBit) {
   EXPECT_TRUE(IsReadOnly(PathOf("f")));
   EXPECT_EQ(sys::DeleteFileW(Name("f").c_str()), sys::FALSE);
 #ifndef _WIN32
-  // Nor does the rename itself replace the user's own read-only file, as on Windows; Wine
-  // replaces it.
+  // Nor does the rename itself replace it, as on Windows (Wine does).
   WriteBytes("g", "y");
   EXPECT_EQ(sys::MoveFileExW(Name("g").c_str(), Name("f").c_str(), sys::MOVEFILE_REPLACE_EXISTING),
             sys::FALSE);
