@@ -11,5 +11,8 @@ UINT TimerPeriodRequests();
 UINT SleepCalls();
 // While refuse holds, OwnerOnlySecurity gives null, as when Windows cannot build it.
 void RefuseOwnerOnlySecurity(bool refuse);
+// Windows: while owner (a SID in text form) is not null, LockFolder reads it as the owner of a
+// folder mutex that exists already, as when another user made it first.
+void NameFolderMutexOwner(const char16_t* owner);
 
 }  // namespace sys

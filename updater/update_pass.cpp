@@ -74,6 +74,13 @@ EndBox ComposeBox(const char16_t* title, std::initializer_list<const char16_t*> 
   return EndBox{titleAt, KeepInArea(pieces)};
 }
 
+// A working file the pass could not write or replace stops it: a person who runs it verbose
+// to find out why the address is not updated learns which file, a scheduled run stays silent.
+EndBox UnwritableBox(const char16_t* file) {
+  if (IsSilent()) return {};
+  return ComposeBox(u"Fehler:", {u"Kann Datei nicht schreiben: ", file});
+}
+
 // Digits 1 to 9 only: an answer starting with 0, a sign, a letter or markup is no address.
 bool LooksLikeAddress(const char16_t* ip) {
   const std::int32_t start = tempArea.position;
@@ -132,10 +139,12 @@ EndBox RunLockedPass() {
     return {};
   }
 
-  // An error page is no address: the query fails as if nothing had come.
-  if (FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails) == 0) {
-    return {};
-  }
+  // An error page is no address: the query fails as if nothing had come. An address that
+  // came but could not be kept here is this folder's fault, not the server's.
+  const std::intptr_t query =
+      FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails);
+  if (query == FetchFailed) return {};
+  if (query != FetchStored) return UnwritableBox(run.ipFile);
   if (OpenFileForRead(0, run.ipFile) == 0) {
     return ComposeBox(u"Fehler", {u"Url ", run.ipQueryUrl,
                                   u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
@@ -160,25 +169,31 @@ EndBox RunLockedPass() {
   // replaced afterwards (no room, no inode, a folder under its name) would let the same update
   // go out again on every run.
   char16_t record[TemporaryNameUnits];
-  if (!PrepareCopy(run.ipFile, run.checkFile, record)) return {};
+  const CopyResult prepared = PrepareCopy(run.ipFile, run.checkFile, record);
+  if (prepared == CopyUnwritable) return UnwritableBox(run.checkFile);
+  if (prepared != CopyPrepared) return {};
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
-  if (FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails) ==
-      0) {
+  const std::intptr_t update =
+      FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails);
+  if (update == FetchFailed || update == FetchUnwritable) {
     RemoveTemporary(record);
-    return {};
+    return update == FetchUnwritable ? UnwritableBox(run.resultFile) : EndBox{};
   }
-  const bool readable = OpenFileForRead(0, run.resultFile) != 0;
+  // An answer whose body could not be kept was given all the same, and is recorded as
+  // unreadable: sent again, it would be processed again. Whatever is under the answer's name
+  // then is not this run's answer, and is never read.
+  const bool readable = update == FetchStored && OpenFileForRead(0, run.resultFile) != 0;
   if (readable) StoreFirstLine(&run.answer);
   // An answer the server gave, a refusal included, is recorded and never repeated, but for
-  // its own "try again later". A record that cannot be put in place ends the run as a failed
-  // transfer does, so that the next run sends again and no box claims what was not kept.
+  // its own "try again later". A record that cannot be put in place leaves the next run to
+  // send again, and no box claims what was not kept: a verbose run names the file instead.
   const bool tryAgain = readable && AsksToTryAgain(run.answer);
   if (tryAgain) {
     RemoveTemporary(record);
   } else if (!LandCopy(record, run.checkFile)) {
-    return {};
+    return UnwritableBox(run.checkFile);
   }
   if (!readable) return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
   PauseMs(AnswerPauseMs);

@@ -4,7 +4,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,27 +69,84 @@ int Disown(HANDLE handle) {
   return fd;
 }
 
+// The folder part of path ("." when there is none) into folder.
+void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
+  const char* slash = std::strrchr(path, '/');
+  if (!slash) {
+    std::strcpy(folder, ".");
+  } else if (slash == path) {
+    std::strcpy(folder, "/");
+  } else {
+    std::size_t length = static_cast<std::size_t>(slash - path);
+    std::memcpy(folder, path, length);
+    folder[length] = 0;
+  }
+}
+
 // Read-only is the owner's write bit: nothing is written into such a file, by root neither,
 // as on Windows.
 bool IsReadOnly(mode_t mode) {
   return S_ISREG(mode) && !(mode & S_IWUSR);
 }
 
-// The attributes of an entry as it stands under its name, never those of a link's target: the
-// name is what the program replaces. Read-only only for a file of the process's own user:
-// another user's file under a name the program writes is replaced as a name, never a reason to
-// stop for ever.
-DWORD AttributesOf(mode_t mode, uid_t owner) {
-  if (S_ISDIR(mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (S_ISLNK(mode)) return FILE_ATTRIBUTE_REPARSE_POINT;
-  return IsReadOnly(mode) && owner == geteuid() ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+// Whether rename and unlink refuse the process another user's entry at path: in a folder with
+// the sticky bit (as /tmp) an entry goes only by its owner, the folder's owner or a process
+// with CAP_FOWNER.
+bool StickyFolderKeeps(const char* path, uid_t owner) {
+  if (owner == geteuid()) return false;
+  char folder[PATH_MAX];
+  FolderOf(path, folder);
+  struct stat status;
+  if (stat(folder, &status) != 0 || !(status.st_mode & S_ISVTX) || status.st_uid == geteuid()) {
+    return false;
+  }
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct capabilities[_LINUX_CAPABILITY_U32S_3] = {};
+  return syscall(SYS_capget, &header, capabilities) != 0 ||
+         !(capabilities[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER));
 }
 
-// Whether the entry keeps its name: a folder or a read-only file is neither replaced nor
-// removed.
-bool KeepsItsName(const struct stat& status) {
-  return AttributesOf(status.st_mode, status.st_uid) &
+// The attributes of the entry at path as it stands under its name, never those of a link's
+// target: the name is what the program replaces. Read-only for a file of the process's own user
+// without the owner's write bit, and for any entry that the sticky bit keeps from the process:
+// another user's file under a name the program writes is otherwise replaced as a name, never a
+// reason to stop for ever.
+DWORD AttributesOf(const char* path, mode_t mode, uid_t owner) {
+  if (S_ISDIR(mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  const DWORD kept = StickyFolderKeeps(path, owner) ? FILE_ATTRIBUTE_READONLY : 0;
+  if (S_ISLNK(mode)) return FILE_ATTRIBUTE_REPARSE_POINT | kept;
+  if (kept || (IsReadOnly(mode) && owner == geteuid())) return FILE_ATTRIBUTE_READONLY;
+  return FILE_ATTRIBUTE_NORMAL;
+}
+
+// Whether the entry at path keeps its name: a folder or a read-only file is neither replaced
+// nor removed.
+bool KeepsItsName(const char* path, const struct stat& status) {
+  return AttributesOf(path, status.st_mode, status.st_uid) &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
+}
+
+// What a handle may stand for: a regular file, nothing that a read or an open may keep waiting.
+bool Openable(const struct stat& status) {
+  return S_ISREG(status.st_mode);
+}
+
+// Opens the file at path, after its links, only when it is a regular file. A device, a pipe,
+// a socket or a folder is refused (EACCES, as Windows refuses a folder) after a look through an
+// O_PATH descriptor, which opens no driver: a device's open may act (/dev/ptmx makes a
+// terminal) and its reads may wait for ever. Should the name change between the look and the
+// open, flags carry O_NONBLOCK and the caller's fstat refuses what then came.
+int OpenRegular(const char* path, int flags) {
+  const int look = open(path, O_PATH | O_CLOEXEC);
+  if (look < 0) return -1;
+  struct stat status;
+  const bool regular = fstat(look, &status) == 0 && Openable(status);
+  close(look);
+  if (!regular) {
+    errno = EACCES;
+    return -1;
+  }
+  return open(path, flags);
 }
 
 int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
@@ -100,7 +159,7 @@ int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
       return fd;
     }
     if (errno != EEXIST) return -1;
-    fd = open(path, flags);
+    fd = OpenRegular(path, flags);
     if (fd >= 0 || errno != ENOENT) return fd;
   }
   return -1;
@@ -142,7 +201,7 @@ bool DescribeEntry(const char* path, const char* entryName, WIN32_FIND_DATAW* fo
     return false;
   }
   std::memset(found, 0, sizeof *found);
-  found->dwFileAttributes = AttributesOf(status.stx_mode, status.stx_uid);
+  found->dwFileAttributes = AttributesOf(path, status.stx_mode, status.stx_uid);
   const struct statx_timestamp& born =
       (status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_ctime;
   found->ftCreationTime = ToFileTime(born.tv_sec, born.tv_nsec);
@@ -185,20 +244,6 @@ void EndSearch(Search* search) {
   delete search;
 }
 
-// The folder part of path ("." when there is none) into folder.
-void FolderOf(const char* path, char (&folder)[PATH_MAX]) {
-  const char* slash = std::strrchr(path, '/');
-  if (!slash) {
-    std::strcpy(folder, ".");
-  } else if (slash == path) {
-    std::strcpy(folder, "/");
-  } else {
-    std::size_t length = static_cast<std::size_t>(slash - path);
-    std::memcpy(folder, path, length);
-    folder[length] = 0;
-  }
-}
-
 }  // namespace
 
 SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
@@ -222,7 +267,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   bool reads = access & GENERIC_READ;
   bool writes = access & GENERIC_WRITE;
   // Opening never waits: a pipe under a working file's name would otherwise hold the pass in
-  // open() for ever. Such a pipe is refused below; a file gets its blocking mode back.
+  // open() for ever. Only a regular file is opened; it gets its blocking mode back.
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY);
   const bool ownerOnly = security == &ownerOnlySecurity;
   mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -243,7 +288,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
       break;
     case OPEN_EXISTING:
     case TRUNCATE_EXISTING:
-      fd = open(path, flags);
+      fd = OpenRegular(path, flags);
       break;
     default:
       return INVALID_HANDLE_VALUE;
@@ -251,7 +296,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   if (fd < 0) return INVALID_HANDLE_VALUE;
 
   struct stat status;
-  bool refused = fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || S_ISFIFO(status.st_mode) ||
+  bool refused = fstat(fd, &status) != 0 || !Openable(status) ||
                  (writes && !created && IsReadOnly(status.st_mode)) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
   // Whatever the umask took away, a file we made stays writable to us, as on Windows.
@@ -260,7 +305,7 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
     refused = fchmod(fd, (status.st_mode & 07777) | S_IWUSR) != 0;
   }
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
-  if (!refused && truncates && !created && S_ISREG(status.st_mode)) {
+  if (!refused && truncates && !created) {
     // Others lose their access before the old content goes and anything new is written.
     if (ownerOnly) refused = fchmod(fd, status.st_mode & 0700) != 0;
     refused = refused || ftruncate(fd, 0) != 0;
@@ -381,7 +426,7 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
   if (lstat(to, &target) == 0) {
     // As on Windows: never onto a directory or a read-only file, nor onto any existing name
     // unless asked to replace it.
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) || KeepsItsName(target)) return FALSE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) || KeepsItsName(to, target)) return FALSE;
   } else if (errno != ENOENT) {
     return FALSE;
   }
@@ -406,14 +451,14 @@ DWORD GetFileAttributesW(const char16_t* name) {
   char path[PATH_MAX];
   struct stat status;
   if (!ToPath(name, path) || lstat(path, &status) != 0) return INVALID_FILE_ATTRIBUTES;
-  return AttributesOf(status.st_mode, status.st_uid);
+  return AttributesOf(path, status.st_mode, status.st_uid);
 }
 
 BOOL DeleteFileW(const char16_t* name) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return FALSE;
   struct stat status;
-  if (lstat(path, &status) != 0 || KeepsItsName(status)) return FALSE;
+  if (lstat(path, &status) != 0 || KeepsItsName(path, status)) return FALSE;
   return unlink(path) == 0 ? TRUE : FALSE;
 }
 

@@ -52,7 +52,9 @@ SECURITY_ATTRIBUTES* OwnerOnlySecurity() {
   // Built once and kept for the life of the process. Without it a file would get the folder's
   // entries, which may let others read the secret: no descriptor, no file.
   static SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), OwnerOnlyDescriptor(), 0};
-  return ownerOnly.lpSecurityDescriptor && !ownerOnlyRefused ? &ownerOnly : nullptr;
+  // The tests' refusal stands for a descriptor that could not be built.
+  const void* descriptor = ownerOnlyRefused ? nullptr : ownerOnly.lpSecurityDescriptor;
+  return descriptor ? &ownerOnly : nullptr;
 }
 
 DWORD GetLastError() {
@@ -70,9 +72,17 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* se
   // A new file never opens through a link: CREATE_NEW fails on any name that exists, and
   // opening the reparse point itself keeps it so.
   if (creation == CREATE_NEW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
-                       static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
-                       templateFile);
+  HANDLE file = ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
+                              static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
+                              templateFile);
+  // A device or a pipe under the name (CON, a link to \\.\COM1) may keep a read waiting for
+  // ever: only a file on a disk is ours to read and write.
+  if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped) {

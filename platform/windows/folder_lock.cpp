@@ -1,6 +1,7 @@
 // The folder lock on Windows: a named mutex per user and folder. The folder is not opened
 // without sharing, which would make every rename into it fail.
 #include "platform/folder_lock.h"
+#include "platform/test_hooks.h"
 
 #include <windows.h>
 
@@ -15,6 +16,11 @@
 namespace sys {
 namespace {
 
+#ifdef RALTO_TEST_HOOKS
+// Set by the tests alone, to see a mutex of another owner refused.
+const char16_t* namedOwner = nullptr;
+#endif
+
 // Whether the object's owner is the SID sid (text form); false when it cannot be read.
 bool OwnedBy(::HANDLE object, const wchar_t* sid) {
   PSID owner = nullptr;
@@ -24,7 +30,14 @@ bool OwnedBy(::HANDLE object, const wchar_t* sid) {
     return false;
   }
   wchar_t ownerText[SidTextUnits];
-  const bool same = SidText(owner, ownerText) && std::wcscmp(ownerText, sid) == 0;
+  bool known = SidText(owner, ownerText);
+#ifdef RALTO_TEST_HOOKS
+  if (namedOwner) {
+    known = std::swprintf(ownerText, SidTextUnits, L"%ls",
+                          reinterpret_cast<const wchar_t*>(namedOwner)) > 0;
+  }
+#endif
+  const bool same = known && std::wcscmp(ownerText, sid) == 0;
   ::LocalFree(descriptor);
   return same;
 }
@@ -99,5 +112,11 @@ void UnlockFolder(HANDLE lock) {
   ::ReleaseMutex(lock);
   ::CloseHandle(lock);
 }
+
+#ifdef RALTO_TEST_HOOKS
+void NameFolderMutexOwner(const char16_t* owner) {
+  namedOwner = owner;
+}
+#endif
 
 }  // namespace sys

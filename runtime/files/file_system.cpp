@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "runtime/files/date.h"
+#include "runtime/files/held_file.h"
 
 namespace ralto {
 
@@ -30,42 +31,44 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
   char16_t temporary[TemporaryNameUnits];
-  return PrepareCopy(source, destination, temporary) ? LandCopy(temporary, destination) : 0;
+  return PrepareCopy(source, destination, temporary) == CopyPrepared
+             ? LandCopy(temporary, destination)
+             : 0;
 }
 
-std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
-                         char16_t (&temporary)[TemporaryNameUnits]) {
-  if (!source || !destination) return 0;
-  sys::HANDLE input = sys::CreateFileW(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr,
-                                       sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (input == sys::INVALID_HANDLE_VALUE) return 0;
+CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
+                       char16_t (&temporary)[TemporaryNameUnits]) {
+  if (!source || !destination) return CopyFailed;
+  sys::HANDLE input =
+      OpenFileWaiting(source, sys::GENERIC_READ, sys::FILE_SHARE_READ, nullptr, sys::OPEN_EXISTING);
+  if (input == sys::INVALID_HANDLE_VALUE) return CopyFailed;
   sys::HANDLE output = CreateTemporaryBeside(destination, nullptr, temporary);
   if (output == sys::INVALID_HANDLE_VALUE) {
     sys::CloseHandle(input);
-    return 0;
+    return CopyUnwritable;
   }
-  bool copied = true;
+  CopyResult result = CopyPrepared;
   constexpr sys::DWORD ChunkBytes = 16384;
   char chunk[ChunkBytes];
   for (;;) {
     sys::DWORD got = 0;
     sys::DWORD written = 0;
     if (!sys::ReadFile(input, chunk, ChunkBytes, &got, nullptr)) {
-      copied = false;
+      result = CopyFailed;
       break;
     }
     if (got == 0) break;
     if (!sys::WriteFile(output, chunk, got, &written, nullptr) || written != got) {
-      copied = false;
+      result = CopyUnwritable;
       break;
     }
   }
   sys::CloseHandle(input);
   // The copy is the record of the last accepted address: it must survive a crash whole.
-  copied = sys::FlushFileBuffers(output) && copied;
+  if (!sys::FlushFileBuffers(output) && result == CopyPrepared) result = CopyUnwritable;
   sys::CloseHandle(output);
-  if (!copied) RemoveTemporary(temporary);
-  return copied ? 1 : 0;
+  if (result != CopyPrepared) RemoveTemporary(temporary);
+  return result;
 }
 
 std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
@@ -73,11 +76,12 @@ std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
   // NTFS gives a file that takes over a name within seconds of the old file leaving it the
   // old file's creation time, and a rename onto the name is just that: without a fresh stamp
   // the copy would be as old as the first file ever under the name. A stamp that cannot be
-  // set leaves that creation time; the copy is in place all the same.
+  // set leaves that creation time; the copy is in place all the same. Sharing everything and
+  // asking only to write attributes, this open never meets a holder's refusal.
   sys::HANDLE landed =
-      sys::CreateFileW(destination, sys::FILE_WRITE_ATTRIBUTES,
-                       sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE,
-                       nullptr, sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+      OpenFileWaiting(destination, sys::FILE_WRITE_ATTRIBUTES,
+                      sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE,
+                      nullptr, sys::OPEN_EXISTING);
   if (landed != sys::INVALID_HANDLE_VALUE) {
     sys::FILETIME now;
     sys::GetSystemTimeAsFileTime(&now);
@@ -88,9 +92,7 @@ std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination) {
 }
 
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags) {
-  if (!name) return 0;
-  if (flags & RemoveClearReadOnly) sys::SetFileAttributesW(name, sys::FILE_ATTRIBUTE_NORMAL);
-  return sys::DeleteFileW(name) ? 1 : 0;
+  return DeleteFileWaiting(name, flags & RemoveClearReadOnly) ? 1 : 0;
 }
 
 }  // namespace ralto

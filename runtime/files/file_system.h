@@ -1,4 +1,5 @@
-// Whole-file operations by name: a file's date, copy over another file, delete.
+// Whole-file operations by name: a file's date, copy over another file, delete. A file another
+// process holds for a moment is waited for, about 2 s at most (held_file.h).
 #pragma once
 #include <cstdint>
 
@@ -26,14 +27,22 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 // link under destination is replaced, not written through. 0 on failure (destination a folder
 // or read-only, source unreadable, an absent name), with destination untouched.
 [[nodiscard]] std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination);
+// What PrepareCopy gives back.
+enum CopyResult : std::int32_t {
+  CopyFailed = 0,      // source unreadable, or an absent name
+  CopyPrepared = 1,
+  // Nothing can be written for destination: it cannot be replaced (a folder, read-only), no
+  // copy can be made beside it, or the copy could not be written or flushed (no room).
+  CopyUnwritable = 2,
+};
 // The first half of CopyFileTo: the copy made beside destination and on the disk, its name in
-// temporary, for LandCopy to put in place or RemoveTemporary to drop. 0, and nothing left, on the
-// failures of CopyFileTo (no room for the copy among them); destination is untouched either way.
-[[nodiscard]] std::int32_t PrepareCopy(const char16_t* source, const char16_t* destination,
-                                       char16_t (&temporary)[TemporaryNameUnits]);
+// temporary, for LandCopy to put in place or RemoveTemporary to drop. Nothing is left after a
+// failure; destination is untouched either way.
+[[nodiscard]] CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
+                                     char16_t (&temporary)[TemporaryNameUnits]);
 // The second half: the prepared copy takes destination's place in one step and its creation
-// time is now, where the platform can set one. 0 when it cannot be put in place: the copy is
-// removed and destination is as it was.
+// time is now, where the platform can set one. 0 when it cannot be put in place (a refused
+// rename: nothing can be written there): the copy is removed and destination is as it was.
 [[nodiscard]] std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination);
 // Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
 // RemoveClearReadOnly, a missing file, a directory) or an absent name.

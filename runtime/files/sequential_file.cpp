@@ -119,16 +119,12 @@ std::intptr_t OpenFile(ObjectId number, const char16_t* name, const OpenMode& mo
     handle = CreateLandingFile(name, security, &landing);
   } else if (secured) {
     // Another process holding the file for a moment is waited for, and one holding it longer
-    // is told from a missing file.
-    openFoundFileHeld = RetryWhileHeld(name, HeldBySharing, [&] {
-                          handle = sys::CreateFileW(name, mode.access, shareMode, security,
-                                                    mode.creation, sys::FILE_ATTRIBUTE_NORMAL,
-                                                    nullptr);
-                          return handle != sys::INVALID_HANDLE_VALUE;
-                        }) == HeldStillHeld;
-    if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry) {
-      handle = sys::CreateFileW(name, sys::GENERIC_WRITE, shareMode, security,
-                                sys::TRUNCATE_EXISTING, 0, nullptr);
+    // is told from a missing file (and not waited for twice).
+    handle = OpenFileWaiting(name, mode.access, shareMode, security, mode.creation,
+                             &openFoundFileHeld);
+    if (handle == sys::INVALID_HANDLE_VALUE && mode.truncateOnRetry && !openFoundFileHeld) {
+      handle = OpenFileWaiting(name, sys::GENERIC_WRITE, shareMode, security,
+                               sys::TRUNCATE_EXISTING);
     }
   }
   if (handle == sys::INVALID_HANDLE_VALUE || !handle) {

@@ -69,9 +69,8 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
     NextSuffix(suffix);
     int length = stem;
     if (!Append(name, &length, suffix)) return sys::INVALID_HANDLE_VALUE;
-    sys::HANDLE handle =
-        sys::CreateFileW(name, sys::GENERIC_READ | sys::GENERIC_WRITE, sys::FILE_SHARE_READ,
-                         security, sys::CREATE_NEW, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+    sys::HANDLE handle = OpenFileWaiting(name, sys::GENERIC_READ | sys::GENERIC_WRITE,
+                                         sys::FILE_SHARE_READ, security, sys::CREATE_NEW);
     if (handle != sys::INVALID_HANDLE_VALUE) return handle;
     // Only a name that is taken is worth another try; anything else fails the same way.
     if (sys::GetFileAttributesW(name) == sys::INVALID_FILE_ATTRIBUTES) break;
@@ -82,24 +81,13 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
 std::int32_t ReplaceWithTemporary(const char16_t* temporary, const char16_t* file, bool durable) {
   if (!temporary || !file) return 0;
   sys::DWORD flags = sys::MOVEFILE_REPLACE_EXISTING | (durable ? sys::MOVEFILE_WRITE_THROUGH : 0);
-  // Either name may be the held one (a scanner opens a file as soon as it is closed); the
-  // target's attributes tell a lasting refusal.
-  if (RetryWhileHeld(file, HeldBySharingOrDenied, [&] {
-        return sys::MoveFileExW(temporary, file, flags) != sys::FALSE;
-      }) == HeldDone) {
-    return 1;
-  }
+  if (MoveFileWaiting(temporary, file, flags)) return 1;
   RemoveTemporary(temporary);
   return 0;
 }
 
 std::int32_t RemoveTemporary(const char16_t* temporary) {
-  if (!temporary) return 0;
-  return RetryWhileHeld(temporary, HeldBySharingOrDenied, [&] {
-           return sys::DeleteFileW(temporary) != sys::FALSE;
-         }) == HeldDone
-             ? 1
-             : 0;
+  return DeleteFileWaiting(temporary, false) ? 1 : 0;
 }
 
 void ClearLeftoverTemporaries(std::span<const char16_t* const> files) {

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/process.h"
+#include "runtime/files/file_system.h"
 #include "runtime/files/temporary_file.h"
 #include "runtime/net/download_job.h"
 #include "runtime/strings/heaps.h"
@@ -44,6 +45,52 @@ bool StatusFails(std::uint32_t flags, long status) {
          (status >= 500 || status == 407 || status == 408 || status == 429);
 }
 
+// Whether a status is an answer the server gave, for a transfer that then broke off on our
+// side: a final one, neither a redirect nor one of a request never processed, and a body under
+// the job's flags.
+bool AnsweredBeforeOurFailure(std::uint32_t flags, long status) {
+  if (status < 200 || (status >= 300 && status < 400)) return false;
+  return !StatusFails(flags | DownloadUnprocessedFails, status);
+}
+
+// Whether the URL begins with "https://" in any letter case, as libcurl reads a scheme.
+bool NamesHttps(const char* url) {
+  for (const char* scheme = "https://"; *scheme; ++scheme, ++url) {
+    char unit = *url >= 'A' && *url <= 'Z' ? static_cast<char>(*url - 'A' + 'a') : *url;
+    if (unit != *scheme) return false;
+  }
+  return true;
+}
+
+// Sets the options of the job's transfer; false when libcurl refused any of them. Every
+// result counts: an option libcurl does not know (an older libcurl has no protocol lists)
+// would otherwise leave a bound unset without a word.
+bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
+  const bool bounded = job->flags & DownloadBounded;
+  // A transfer that starts on https stays on it: a redirect to http would send the request,
+  // a password included, in clear, and take an answer anyone on the path could write.
+  const char* redirects = NamesHttps(url) ? "https" : bounded ? "http,https" : nullptr;
+  const long follow = (job->flags & DownloadNoRedirect) ? 0L : 1L;
+  const CURLcode results[] = {
+      curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow),
+      curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects),
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L),
+      curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds),
+      bounded ? curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") : CURLE_OK,
+      redirects ? curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirects) : CURLE_OK,
+      bounded ? curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes})
+              : CURLE_OK,
+      bounded ? curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds) : CURLE_OK,
+      curl_easy_setopt(curl, CURLOPT_URL, url),
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData),
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, job),
+  };
+  for (CURLcode result : results) {
+    if (result != CURLE_OK) return false;
+  }
+  return true;
+}
+
 // A malloc'd copy of the text; null when memory is exhausted.
 char16_t* DuplicateText(const char16_t* text) {
   std::size_t units = static_cast<std::size_t>(TextLength(text)) + 1;
@@ -65,13 +112,16 @@ std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* u
     return 0;
   }
   // libcurl hands over at most CURL_MAX_WRITE_SIZE bytes at a time: one write call fits.
+  const auto wanted = static_cast<sys::DWORD>(size * count);
   sys::DWORD written = 0;
-  sys::WriteFile(job->fileHandle, data, static_cast<sys::DWORD>(size * count), &written, nullptr);
+  if (!sys::WriteFile(job->fileHandle, data, wanted, &written, nullptr) || written != wanted) {
+    job->writeFailed = true;
+  }
   job->bytesWritten.fetch_add(static_cast<std::int64_t>(written), std::memory_order_relaxed);
   return written;
 }
 
-std::int32_t RunDownload(DownloadJob* job) {
+FetchResult RunDownload(DownloadJob* job) {
   // The body grows in a file of its own beside the target and takes the target's place only
   // once it is complete: a reader never sees a part, and whatever was under the target's name,
   // a link included, is replaced rather than written through. Nothing is requested for a
@@ -81,49 +131,44 @@ std::int32_t RunDownload(DownloadJob* job) {
   const bool created = job->fileHandle != sys::INVALID_HANDLE_VALUE;
   CURL* curl = created ? curl_easy_init() : nullptr;
   char* url = curl ? ToAnsiBytes(job->url) : nullptr;
-  bool complete = false;
-  if (url) {
-    if (!(job->flags & DownloadNoRedirect)) curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds);
-    if (job->flags & DownloadBounded) {
-      curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes});
-      curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds);
-    }
-    curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, job);
-    complete = curl_easy_perform(curl) == CURLE_OK;
+  FetchResult outcome = FetchFailed;
+  // A transfer whose options are not all set is not started: it fails like a broken one.
+  if (url && SetTransferOptions(curl, job, url)) {
+    const CURLcode performed = curl_easy_perform(curl);
+    // libcurl keeps the last response's status after a write error too.
     long status = 0;
-    if (complete && curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-      complete = !StatusFails(job->flags, status);
+    if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
+    if (performed == CURLE_OK) {
+      outcome = StatusFails(job->flags, status) ? FetchFailed : FetchStored;
+    } else if (performed == CURLE_WRITE_ERROR && job->writeFailed &&
+               AnsweredBeforeOurFailure(job->flags, status)) {
+      // The request was processed: what this side could not keep does not unmake the answer.
+      outcome = FetchAnswerLost;
     }
   }
-  std::int32_t result = 0;
   if (created) {
     sys::CloseHandle(job->fileHandle);
-    if (complete) {
-      result = ReplaceWithTemporary(temporary, job->file, false);
+    if (outcome == FetchStored) {
+      if (!ReplaceWithTemporary(temporary, job->file, false)) outcome = FetchAnswerLost;
     } else {
       RemoveTemporary(temporary);
     }
+  } else {
+    outcome = FetchUnwritable;
   }
   // Finished only once the file is in place; after a failed transfer no file of the name is
   // left, while one that was never attempted leaves it as it was.
-  if (result) {
+  if (outcome == FetchStored) {
     job->status.store(DownloadFinished);
   } else if (url) {
-    sys::DeleteFileW(job->file);
+    RemoveFile(job->file);
   }
   FreeAnsiBytes(url);
   curl_easy_cleanup(curl);  // nothing for a null handle
   // Only a status still running turns into a failure: an abort written meanwhile stays.
   std::int32_t running = DownloadRunning;
   job->status.compare_exchange_strong(running, DownloadFailed);
-  return result;
+  return outcome;
 }
 
 sys::DWORD DownloadThreadMain(void* parameter) {
@@ -163,9 +208,9 @@ std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uin
     sys::CloseHandle(thread);
     return reinterpret_cast<std::intptr_t>(job);
   }
-  std::int32_t result = RunDownload(job);
+  const FetchResult outcome = RunDownload(job);
   ReleaseDownloadJob(job);
-  return result;
+  return outcome;
 }
 
 }  // namespace ralto

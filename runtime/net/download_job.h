@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/types.h"
+#include "runtime/net/download.h"
 
 namespace ralto {
 
@@ -18,17 +19,20 @@ struct DownloadJob {
   sys::HANDLE fileHandle;
   std::uint32_t flags;
   std::atomic<std::int64_t> bytesWritten;
+  // A write into the file failed or fell short: set by the write function only, never for the
+  // cap or an abort, so that the transfer can tell a body it lost from one it refused.
+  bool writeFailed;
   // Set by the download thread as its very last touch of the job: from then on the holder
   // may release it. The status alone cannot tell, since it turns final before the file is
   // closed.
   std::atomic<std::int32_t> threadEnded;
 };
 
-// Performs the transfer of a prepared job: 1 when the whole body is in the file, else 0 and
-// no file (unless the file could not be created, which leaves it as it was).
-std::int32_t RunDownload(DownloadJob* job);
-// The libcurl write function: bytes written of size*count; fewer (0 after an abort or a
-// failed write) ends the transfer as failed.
+// Performs the transfer of a prepared job, with FetchUrlToFile's results; the job's status is
+// DownloadFinished for FetchStored alone, DownloadFailed for the others (unless aborted).
+FetchResult RunDownload(DownloadJob* job);
+// The libcurl write function: bytes written of size*count; fewer (0 past the cap, after an
+// abort or a failed write) ends the transfer.
 std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* job);
 // The thread entry of an asynchronous job: runs it, then marks threadEnded; never releases it.
 sys::DWORD DownloadThreadMain(void* job);

@@ -24,10 +24,9 @@ from pathlib import Path
 import winbox
 from service import params_of
 from test_update_pass import (CHECK_FILE, DEMO, INTERVAL_BOX, IP_FILE, OLD_IP, REQUEST_LOG,
-                              RESULT_FILE, SERVICE_IP, UPDATE_BASE, USAGE_BOX, PassCase,
-                              accepted_box,
-                              birth_time, faketime_env, implausible_box, sanitizer_runtime,
-                              server_box)
+                              RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX, UPDATE_BASE,
+                              USAGE_BOX, PassCase, accepted_box, birth_time, faketime_env,
+                              implausible_box, sanitizer_runtime, server_box, unwritable_box)
 
 BINARY = os.environ["RALTO_BINARY"]
 SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
@@ -74,11 +73,11 @@ class FaultCase(PassCase):
     """A pass case that also runs the program its own way: another build of it, behind a
     command (valgrind), or in a mount namespace set up for the fault."""
 
-    def run_program(self, args, *, binary=BINARY, now=None, prefix=()):
+    def run_program(self, args, *, binary=BINARY, now=None, prefix=(), timeout=120):
         """Runs one pass in the case's folder, binary behind the command prefix (if any);
         returns the boxes it showed."""
         result = subprocess.run([*prefix, binary, *args], cwd=self.folder,
-                                env=self.program_env(now), capture_output=True, timeout=120)
+                                env=self.program_env(now), capture_output=True, timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
         self.assertEqual(result.returncode, 0, stderr)
         return stderr
@@ -164,22 +163,23 @@ class ReadOnlyFolder(FaultCase):
                     if check_file is not None:
                         self.with_old_check_file(check_file)
                         now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-                    # The IP file cannot be created: the query is never sent, no box.
+                    # The IP file cannot be created: the query is never sent.
                     self.assertEqual(self.run_in_namespace(self.READ_ONLY, [*DEMO, mode],
-                                                           now=now), "")
+                                                           now=now),
+                                     "" if mode == "silent" else unwritable_box(IP_FILE))
                     self.assertEqual(self.read(CHECK_FILE), check_file)
                     self.assert_files([] if check_file is None else [CHECK_FILE])
                     self.assertEqual(self.updates(), [])
 
     def test_a_check_file_that_cannot_be_replaced_stays_whole(self):
         # Only the check file is a read-only mount: the record's rename onto it fails after
-        # the answer, which then goes unreported, as after a failed transfer.
+        # the answer, which then goes unreported; the file that stopped the run is named.
         self.with_old_check_file()
         setup = ('mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" && '
                  'mount -o remount,bind,ro "$W/raltoIP.chk" || exit 97')
         now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
         shown = self.run_in_namespace(setup, [*DEMO, "verbose"], now=now)
-        self.assertEqual(shown, "")
+        self.assertEqual(shown, unwritable_box(CHECK_FILE))
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
 
@@ -190,7 +190,8 @@ class ReadOnlyFolder(FaultCase):
         setup = ('mount --bind "$W/raltoIP.log" "$W/raltoIP.log" && '
                  'mount -o remount,bind,ro "$W/raltoIP.log" || exit 97')
         now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-        self.run_in_namespace(setup, [*DEMO, "silent"], now=now)
+        shown = self.run_in_namespace(setup, [*DEMO, "verbose"], now=now)
+        self.assertEqual(shown, unwritable_box(IP_FILE))
         self.assertEqual(self.updates(), [])
 
     def test_a_read_only_answer_file_holds_every_update_back(self):
@@ -199,6 +200,7 @@ class ReadOnlyFolder(FaultCase):
         (self.folder / RESULT_FILE).chmod(0o444)
         for _ in range(2):
             self.run_program([*DEMO, "silent"])
+        self.assertEqual(self.run_program([*DEMO, "verbose"]), unwritable_box(RESULT_FILE))
         self.assertEqual(self.updates(), [])
 
 
@@ -211,7 +213,8 @@ class FullDisk(FaultCase):
             with self.subTest(mode=mode):
                 self.fresh()
                 self.service.fault("big", path="/ipCheck.php", mb=1, prefix=f"{NEW_IP}\n")
-                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]), "")
+                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]),
+                                 "" if mode == "silent" else unwritable_box(IP_FILE))
                 self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
                 self.assert_files([CHECK_FILE])
                 self.assertEqual(self.updates(), [])
@@ -221,9 +224,10 @@ class FullDisk(FaultCase):
             with self.subTest(mode=mode):
                 self.fresh()
                 self.service.fault("big", path="/nic/update", mb=1, prefix=b"good ")
-                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]), "")
-                # Without an answer the address is not recorded: the next pass sends it again.
-                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assertEqual(self.on_tiny_disk(self.DISK, [*DEMO, mode]),
+                                 UNREADABLE_ANSWER_BOX)
+                # The provider answered: the address is recorded, though its answer was lost.
+                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
                 self.assertIsNone(self.read(RESULT_FILE))
                 self.assertEqual(len(self.updates()), 1)
 
@@ -235,7 +239,7 @@ class FullDisk(FaultCase):
         self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
         self.assertEqual(self.read(IP_FILE), answer)
         # What could not be recorded is not sent either; no copy is left.
-        self.assertEqual(shown, "")
+        self.assertEqual(shown, unwritable_box(CHECK_FILE))
         self.assertEqual(self.updates(), [])
         self.assert_files([CHECK_FILE, IP_FILE])
 
@@ -246,6 +250,20 @@ class FullDisk(FaultCase):
         self.assertIsNone(self.read(CHECK_FILE))
         self.assertNotIn(True, [name.startswith(CHECK_FILE) for name in self.files()])
 
+
+    def test_one_free_page_for_the_answer_and_six_runs(self):
+        # The answer's body finds no room: the provider did answer, so the update goes once.
+        for mode, pages in (("silent", 4), ("verbose", 5)):
+            with self.subTest(mode=mode):
+                self.fresh()
+                self.service.fault("big", path="/nic/update", bytes=3 * 4096, prefix=b"good ")
+                boxes = [self.on_tiny_disk(pages * 4096, [*DEMO, mode],
+                                           check_file=self.read(CHECK_FILE) or OLD_ANSWER)
+                         for _ in range(6)]
+                self.assertEqual(len(self.updates()), 1)
+                self.assertEqual(boxes[0], UNREADABLE_ANSWER_BOX)
+                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+                self.assertIsNone(self.read(RESULT_FILE))
 
     def test_one_inode_to_spare_after_the_ip_file(self):
         # Room for the record or for the answer, not both: the update goes out at most once.
@@ -262,7 +280,8 @@ class FullDisk(FaultCase):
     def test_a_file_size_limit_is_a_failed_write_not_a_signal(self):
         # No check file: libfaketime, which would move the clock past one, dies of the limit.
         limited = ["sh", "-c", 'ulimit -f 0 && exec "$@"', "sh"]
-        self.assertEqual(self.run_program([*DEMO, "verbose"], prefix=limited), "")
+        self.assertEqual(self.run_program([*DEMO, "verbose"], prefix=limited),
+                         unwritable_box(IP_FILE))
         self.assertEqual(self.files(), [])
         self.assertEqual(self.updates(), [])
         # Room for 512 bytes: a request log cut short there never lands, nor its temporary.
@@ -321,6 +340,22 @@ class PlantedNames(FaultCase):
                     self.assertEqual(self.read(name), expected[name])
                     if name == REQUEST_LOG:
                         self.assertEqual(written.st_mode & 0o777, 0o600)
+
+    def test_a_folder_under_the_check_file_is_named_and_nothing_is_sent(self):
+        for mode, expected in (("verbose", unwritable_box(CHECK_FILE)), ("silent", "")):
+            with self.subTest(mode=mode):
+                self.fresh()
+                (self.folder / CHECK_FILE).mkdir()
+                self.assertEqual(self.run_program([*DEMO, mode]), expected)
+                self.assertEqual(self.updates(), [])
+                self.assertTrue((self.folder / CHECK_FILE).is_dir())
+
+    def test_a_device_under_the_check_file_counts_as_none(self):
+        # Read, a terminal's master end waits for ever, and the folder would stay locked.
+        (self.folder / CHECK_FILE).symlink_to("/dev/ptmx")
+        self.assertEqual(self.run_program([*DEMO, "verbose"], timeout=30),
+                         accepted_box(f"good {SERVICE_IP}"))
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
 
     def test_files_made_under_a_umask_without_write_bits_stay_the_programs(self):
         no_write = ["sh", "-c", 'umask 0222 && exec "$@"', "sh", "env"]
@@ -417,6 +452,17 @@ class OtherUsers(FaultCase):
             self.run_program([*DEMO, "silent"])
         self.assertEqual({params_of(u)["myip"] for u in self.updates()}, {SERVICE_IP})
         self.assertEqual(len(self.updates()), 10)
+
+
+    def test_a_check_file_the_sticky_bit_keeps_from_a_third_user_holds_the_update_back(self):
+        # Only its owner, the folder's and root may replace it: the update could not be recorded.
+        planter = self.as_other(f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})")
+        self.assertEqual(planter.wait(timeout=30), 0)
+        later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
+        clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
+        self.run_program([*DEMO, "silent"], prefix=["setpriv", *third, "env", *clock])
+        self.assertEqual(self.updates(), [])
 
 
 class StandardErrorWithoutReader(FaultCase):
@@ -780,6 +826,8 @@ class OverlappingRuns(FaultCase):
             # The check file is young for these runs too: nothing goes out.
             for _ in range(2):
                 self.assertEqual(self.run_program([*DEMO, "silent"]), "")
+            # A run told nothing would mean the box's run still holds the folder.
+            self.assertEqual(self.run_program([*DEMO, "verbose"]), INTERVAL_BOX)
             self.assertEqual(self.sent(), [])
             self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 

@@ -162,6 +162,15 @@ class Certificates(FaultCase):
                 self.assert_files([])
                 self.assertEqual(self.sent(), [])
 
+    def test_a_redirect_from_https_to_http_is_refused(self):
+        # The plain service itself listens where the redirect points.
+        self.service.fault("redirect", path="/nic/update", status=301,
+                           location=f"http://127.0.0.1:{self.service.port}/_hop/nic/update")
+        shown, _ = self.pass_behind("trusted")
+        self.assertEqual(shown, "")
+        self.assertEqual([r["path"] for r in self.sent()], ["/ipCheck.php", "/nic/update"])
+        self.assert_files([IP_FILE, REQUEST_LOG])
+
 
 if __name__ == "__main__":
     unittest.main()

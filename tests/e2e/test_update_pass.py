@@ -36,6 +36,11 @@ USAGE_BOX = box("Parameterfehler:", "Error! Parameter wie folgt angeben: host us
 INTERVAL_BOX = box("Fehler in ip-Abfrage-Intervall:",
                    "Intervall kleiner 30 Minuten!\nProgramm wird beendet.")
 UNCHANGED_BOX = box("Ip-Abfrage:", "IP-Adresse unverändert!\nProgramm wird beendet.")
+UNREADABLE_ANSWER_BOX = box("Fehler:", "Kann Ergebnisdatei nicht lesen")
+
+
+def unwritable_box(name):
+    return box("Fehler:", f"Kann Datei nicht schreiben: {name}")
 
 
 def implausible_box(line):

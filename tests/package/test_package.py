@@ -83,8 +83,10 @@ class Package(unittest.TestCase):
         self.assertIn(f'"ralto-update {upstream}"', man.splitlines()[0])
         changelog = run("zcat", str(self.tree / "usr/share/doc/ralto-update/changelog.Debian.gz"))
         self.assertTrue(changelog.stdout.startswith(f"ralto-update ({version}) "))
-        depends = [entry.split()[0] for entry in self.field("Depends").split(", ")]
-        self.assertEqual(depends, ["libc6", "libcurl4"])
+        # The declared libcurl, then what dpkg-shlibdeps finds (libc6's version is the build's).
+        depends = self.field("Depends").split(", ")
+        self.assertEqual([entry.split()[0] for entry in depends], ["libcurl4", "libc6", "libcurl4"])
+        self.assertEqual(depends[0], "libcurl4 (>= 7.85.0)")
         described = run("file", str(self.tree / "usr/bin/ralto-update")).stdout
         self.assertEqual(described.rstrip().rsplit(", ", 1)[-1], "stripped")
 
@@ -121,18 +123,21 @@ class Package(unittest.TestCase):
 
 
 class LibcurlRebuild(unittest.TestCase):
-    def test_a_changed_option_of_the_shared_set_gives_a_new_stamp(self):
-        # curl_build with the source lookup and the build itself stubbed, against a stamp of
-        # the options as they are: kept, then built again once the shared set changes.
+    def test_a_newer_source_or_a_changed_option_gives_a_new_stamp(self):
+        # curl_build with the apt index's answer and the build itself stubbed, against a stamp
+        # of 1.0 and the options as they are: kept while the index offers 1.0 or nothing, built
+        # again once it offers a newer source, or once the shared set changes.
         script = ('. scripts/lib/setup.sh && . scripts/lib/curl-source.sh && '
-                  'curl_source_version() { echo 1.0; } && quietly() { echo build; } && '
+                  'curl_source_index_version() { echo "$index"; } && quietly() { echo build; } && '
                   'curl_build_stamp 1.0 TLS "${curl_http_only_options[@]}" -x >"$0/build.stamp" && '
-                  'curl_build test "$0" TLS -x && echo kept && curl_http_only_options+=(-y) && '
-                  'curl_build test "$0" TLS -x')
+                  'for index in 1.0 ""; do curl_build test "$0" TLS -x && echo kept; done && '
+                  'index=1.1 && curl_build test "$0" TLS -x && index=1.0 && '
+                  'curl_http_only_options+=(-y) && curl_build test "$0" TLS -x')
         with tempfile.TemporaryDirectory() as prefix:
             ran = run("bash", "-c", script, prefix, cwd=ROOT).stdout
         self.assertEqual(ran.splitlines(),
-                         ["kept", "test: building libcurl 1.0 (TLS) once", "build"])
+                         ["kept", "kept", "test: building libcurl 1.1 (TLS) once", "build",
+                          "test: building libcurl 1.0 (TLS) once", "build"])
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,11 +1,14 @@
 // Files on Windows where they differ from the POSIX stand-in: sharing is enforced, and the
-// owner-only security is a protected access list for the process's user alone.
+// owner-only security is a protected access list for the process's user alone; the folder lock
+// is a mutex that must be the user's own.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/folder_lock.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
@@ -104,6 +107,21 @@ TEST_F(FileIoWindowsTest, OwnerOnlySecurityGivesOneEntryForTheProcessUser) {
   EXPECT_TRUE(sys::ReadFile(reader, bytes, sizeof bytes, &read, nullptr));
   EXPECT_EQ(std::string(bytes, read), "pw");
   sys::CloseHandle(reader);
+}
+
+TEST_F(FileIoWindowsTest, AFolderMutexOfAnotherOwnerIsNoLockOfOurs) {
+  const std::u16string name = folder.u16string();
+  sys::HANDLE first = nullptr;
+  sys::HANDLE again = nullptr;
+  ASSERT_EQ(sys::LockFolder(name.c_str(), &first), sys::FolderLockTaken);
+  // The mutex exists now; this thread owns it already, so one of ours is taken again.
+  EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockTaken);
+  sys::UnlockFolder(again);
+  sys::NameFolderMutexOwner(u"S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockUnavailable);
+  EXPECT_EQ(again, nullptr);
+  sys::NameFolderMutexOwner(nullptr);
+  sys::UnlockFolder(first);
 }
 
 }  // namespace

@@ -77,6 +77,8 @@ thread_local int ticks = 0;
 int boxesTogether = 1;
 std::atomic<int> boxesUp{0};
 std::atomic<int> boxesSeen{0};
+// When set, the thread's box stays up until it holds.
+thread_local const std::atomic<bool>* closeAfter = nullptr;
 
 BOOL CALLBACK FindBox(HWND window, LPARAM found) {
   wchar_t name[16] = {};
@@ -111,7 +113,7 @@ void CALLBACK Inspect(HWND, UINT, UINT_PTR timer, DWORD) {
     seen.looked = true;
     ++boxesSeen;
   }
-  if (boxesSeen < boxesTogether && !late) return;
+  if ((boxesSeen < boxesTogether || (closeAfter && !*closeAfter)) && !late) return;
   KillTimer(nullptr, timer);
   PostMessageW(seen.box, WM_KEYDOWN, VK_RETURN, 0x001C0001);
   PostMessageW(seen.box, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001));
@@ -132,6 +134,7 @@ class MessageBoxWindowsTest : public ::testing::Test {
     watched.clear();
     seen = BoxView{};
     ticks = 0;
+    closeAfter = nullptr;
     boxesTogether = 1;
     boxesUp = 0;
     boxesSeen = 0;
@@ -226,8 +229,12 @@ TEST_F(MessageBoxWindowsTest, TheForegroundWindowOwnsTheBoxAndIsNotDisabledByUs)
   EXPECT_EQ(StateOf(back), (WindowState{true, false}));
 }
 
-// Both threads record, disable and demote at the same moment, and each puts back its own
-// window while the other's box may still be up.
+// One thread records, disables and demotes while the other's box is up, and puts its window
+// back while that box is still up. The order is fixed, since a thread's demotion may activate
+// its window, which then owns a box the other thread opens just then; Wine places an owner
+// under its owned boxes, and one asked to be topmost under another thread's box that lies
+// above a plain window stays plain. So the other box is up before this thread's opens, and
+// this thread's closes first: no box of ours lies above the other window when it is put back.
 TEST_F(MessageBoxWindowsTest, TwoThreadsBoxesUpAtOnceEachPutBackTheirOwnWindows) {
   boxesTogether = 2;
   struct Side {
@@ -237,21 +244,24 @@ TEST_F(MessageBoxWindowsTest, TwoThreadsBoxesUpAtOnceEachPutBackTheirOwnWindows)
     WindowState after{};
   };
   Side theirs;
-  std::atomic<bool> created{false};
+  HWND mine = CreateTopLevel(true, true, 0);
+  std::atomic<bool> mineBack{false};
+  std::atomic<bool> theirsBack{false};
   std::thread other([&] {
     HWND window = CreateTopLevel(true, true, 520);
     theirs.window = window;
     watched = {window};
-    created = true;
+    closeAfter = &mineBack;
     theirs.result = ShowWatched();
     theirs.seen = seen;
     theirs.after = StateOf(window);
     DestroyWindow(window);
+    theirsBack = true;
   });
-  HWND mine = CreateTopLevel(true, true, 0);
-  while (!created) Sleep(1);
+  while (boxesUp == 0 && !theirsBack) Sleep(1);
   watched = {mine};
   const std::int32_t result = ShowWatched();
+  mineBack = true;
   other.join();
 
   EXPECT_EQ(result, sys::IDOK);

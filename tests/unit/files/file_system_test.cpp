@@ -124,26 +124,39 @@ TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
 }
 
 #ifdef _WIN32
-// Windows refuses a rename onto a file that a reader holds without FILE_SHARE_DELETE, as
-// scanners and indexers do for a moment after a file changes.
-TEST_F(FileSystemTest, ACopyWaitsAMomentForAReaderOfTheDestination) {
+// Holds name open for reading, as scanners and indexers do for a moment after a file changes:
+// from before the call under test until a thread of its own lets go after holdMs.
+std::thread HoldFor(const std::u16string& name, sys::DWORD share, int holdMs) {
+  sys::HANDLE holder = sys::CreateFileW(name.c_str(), sys::GENERIC_READ, share, nullptr,
+                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(holder, sys::INVALID_HANDLE_VALUE);
+  return std::thread([=] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+    sys::CloseHandle(holder);
+  });
+}
+
+// Windows refuses a rename onto a file that a reader holds without FILE_SHARE_DELETE.
+TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
   WriteBytes("source", "new");
   for (int holdMs : {300, 5000}) {
     WriteBytes("target", "old");
-    sys::HANDLE reader = sys::CreateFileW(Name("target").c_str(), sys::GENERIC_READ,
-                                          sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, nullptr,
-                                          sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(reader, sys::INVALID_HANDLE_VALUE);
-    std::thread letGo([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-      sys::CloseHandle(reader);
-    });
+    std::thread letGo =
+        HoldFor(Name("target"), sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, holdMs);
     const std::int32_t copied = CopyFileTo(Name("source").c_str(), Name("target").c_str());
     letGo.join();
     EXPECT_EQ(copied, holdMs == 300 ? 1 : 0) << holdMs;
     EXPECT_EQ(ReadBytes("target"), holdMs == 300 ? "new" : "old") << holdMs;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << holdMs;
   }
+  // Held without any sharing, a file can be neither read nor deleted until it is let go.
+  std::thread letGo = HoldFor(Name("source"), 0, 300);
+  EXPECT_EQ(CopyFileTo(Name("source").c_str(), Name("fresh").c_str()), 1);
+  letGo.join();
+  letGo = HoldFor(Name("fresh"), 0, 300);
+  EXPECT_EQ(RemoveFile(Name("fresh").c_str(), RemoveClearReadOnly), 1);
+  letGo.join();
+  EXPECT_FALSE(std::filesystem::exists(folder / "fresh"));
 }
 #endif
 

@@ -2,6 +2,7 @@
 // on disk after each kind of failure, redirects, the stall guard and asynchronous jobs.
 #include "runtime/net/download.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #ifdef _WIN32
@@ -18,6 +19,7 @@
 #endif
 
 #include <chrono>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,12 +29,40 @@
 #include <vector>
 
 #include "local_service.h"
+#include "platform/file_io.h"
 #include "platform/heap.h"
 #include "platform/sockets.h"
 #include "runtime/net/download_job.h"
 #include "runtime/net/network.h"
 #include "runtime/strings/heaps.h"
 #include "tests/unit/temp_folder.h"
+
+// Every call of curl_easy_setopt in this test's link lands here first (-Wl,--wrap): the option
+// is noted, and for refusedOption the answer is CURLE_UNKNOWN_OPTION, as from a libcurl that
+// does not know it. It is set all the same, so that a download ignoring the answer would go on
+// and be seen sending, rather than run without a write function.
+namespace {
+std::vector<CURLoption> optionsSeen;
+CURLoption refusedOption = CURLOPT_LASTENTRY;
+}  // namespace
+extern "C" CURLcode __real_curl_easy_setopt(CURL* curl, CURLoption option, ...);
+extern "C" CURLcode __wrap_curl_easy_setopt(CURL* curl, CURLoption option, ...) {
+  optionsSeen.push_back(option);
+  va_list args;
+  va_start(args, option);
+  // The one argument, of the type the option's number range gives it; a pointer to code
+  // travels like one to data on every target built.
+  CURLcode result;
+  if (option < CURLOPTTYPE_OBJECTPOINT) {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, long));
+  } else if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB) {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, curl_off_t));
+  } else {
+    result = __real_curl_easy_setopt(curl, option, va_arg(args, void*));
+  }
+  va_end(args);
+  return option == refusedOption ? CURLE_UNKNOWN_OPTION : result;
+}
 
 namespace ralto {
 namespace {
@@ -188,6 +218,21 @@ TEST_F(DownloadTest, FailedConnectionLeavesNoFile) {
   }
 }
 
+#ifdef _WIN32
+TEST_F(DownloadTest, AFailedTransferWaitsAMomentForAHeldFile) {
+  WriteFile(target, "from before");  // held without sharing for a moment, as scanners do
+  sys::HANDLE holder = sys::CreateFileW(Wide(target.string()).c_str(), sys::GENERIC_READ, 0,
+                                        nullptr, sys::OPEN_EXISTING, 0, nullptr);
+  std::thread letGo([=] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sys::CloseHandle(holder);
+  });
+  EXPECT_EQ(Fetch(""), 0);
+  letGo.join();
+  EXPECT_FALSE(fs::exists(target));
+}
+#endif
+
 TEST_F(DownloadTest, AbsentArgumentsTouchNothing) {
   WriteFile(target, "from before");
   std::u16string url = Wide(service->Url("/ipCheck.php"));
@@ -201,13 +246,14 @@ TEST_F(DownloadTest, UncreatableTargetChangesNothing) {
   fs::create_directory(target);
   WriteFile(target / "inside", "kept");
   int before = service->RequestCount();
-  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0);
+  EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), FetchUnwritable);
   EXPECT_TRUE(fs::is_directory(target));
   EXPECT_EQ(ReadFile(target / "inside"), "kept");
   EXPECT_EQ(service->RequestCount(), before);  // nothing was requested
 
   std::u16string inMissingFolder = Wide((folder / "absent" / "body.txt").string());
-  EXPECT_EQ(FetchUrlToFile(Wide(service->Url("/ipCheck.php")).c_str(), inMissingFolder.c_str()), 0);
+  EXPECT_EQ(FetchUrlToFile(Wide(service->Url("/ipCheck.php")).c_str(), inMissingFolder.c_str()),
+            FetchUnwritable);
   EXPECT_FALSE(fs::exists(folder / "absent"));
 }
 
@@ -228,6 +274,23 @@ TEST_F(DownloadTest, RedirectLoopEndsAfterThirtyHops) {
   EXPECT_EQ(Fetch(service->Url("/ipCheck.php")), 0);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(service->RequestCount() - before, 31);  // the request and 30 redirections
+}
+
+TEST_F(DownloadTest, AnOptionLibcurlRefusesFailsTheTransferWithNothingSent) {
+  optionsSeen.clear();
+  ASSERT_EQ(Fetch(service->Url("/ipCheck.php"), DownloadBounded), 1);
+  const std::vector<CURLoption> options = optionsSeen;  // every option a transfer sets
+  ASSERT_FALSE(options.empty()) << "curl_easy_setopt is not wrapped";
+  int before = service->RequestCount();
+  for (CURLoption option : options) {
+    refusedOption = option;
+    WriteFile(target, "from before");
+    std::intptr_t fetched = Fetch(service->Url("/ipCheck.php"), DownloadBounded);
+    refusedOption = CURLOPT_LASTENTRY;
+    EXPECT_EQ(fetched, 0) << option;
+    EXPECT_FALSE(fs::exists(target)) << option;
+  }
+  EXPECT_EQ(service->RequestCount(), before);
 }
 
 TEST_F(DownloadTest, UrlWithoutSchemeIsFetchedOverHttp) {
@@ -331,7 +394,8 @@ TEST_F(DownloadTest, AbortedAsyncJobKeepsItsStatusAndLeavesNoFile) {
 TEST_F(DownloadTest, ShortWriteLeavesNoFile) {
   Fault("mode=big&bytes=200000&path=/ipCheck.php");
   WriteFile(target, "from before");
-  // A full disk, in a child whose file-size limit stops the write at 64 KiB.
+  // A full disk, in a child whose file-size limit stops the write at 64 KiB: the server did
+  // answer, and only the body is lost.
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -343,7 +407,7 @@ TEST_F(DownloadTest, ShortWriteLeavesNoFile) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(WEXITSTATUS(status), FetchAnswerLost);
   EXPECT_FALSE(fs::exists(target));
 }
 #endif

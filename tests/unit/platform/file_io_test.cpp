@@ -59,7 +59,7 @@ TEST_F(FileIoTest, CreationDispositions) {
   }
 }
 
-TEST_F(FileIoTest, DirectoriesAndReadOnlyFilesAreRefused) {
+TEST_F(FileIoTest, DirectoriesDevicesAndReadOnlyFilesAreRefused) {
   std::filesystem::create_directory(folder / "dir");
   for (sys::DWORD creation : {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS,
                               sys::TRUNCATE_EXISTING, sys::CREATE_NEW}) {
@@ -84,6 +84,14 @@ TEST_F(FileIoTest, DirectoriesAndReadOnlyFilesAreRefused) {
   EXPECT_EQ(
       sys::CreateFileW(nullptr, sys::GENERIC_READ, 0, nullptr, sys::OPEN_EXISTING, 0, nullptr),
       INVALID_HANDLE_VALUE);
+  // Nor is a device a file: a read from one (a terminal, a serial line) may wait for ever.
+#ifdef _WIN32
+  const char16_t* device = u"NUL";
+#else
+  const char16_t* device = u"/dev/null";
+#endif
+  EXPECT_EQ(sys::CreateFileW(device, sys::GENERIC_READ, 7, nullptr, sys::OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
 }
 
 TEST_F(FileIoTest, FilePointerMovesBySigned64BitDistances) {
