@@ -59,7 +59,7 @@ TEST_F(FileIoTest, CreationDispositions) {
   }
 }
 
-TEST_F(FileIoTest, DirectoriesDevicesAndReadOnlyFilesAreRefused) {
+TEST_F(FileIoTest, DirectoriesAndDevicesAreRefused) {
   std::filesystem::create_directory(folder / "dir");
   for (sys::DWORD creation : {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS,
                               sys::TRUNCATE_EXISTING, sys::CREATE_NEW}) {
@@ -68,6 +68,20 @@ TEST_F(FileIoTest, DirectoriesDevicesAndReadOnlyFilesAreRefused) {
                 INVALID_HANDLE_VALUE);
     }
   }
+  EXPECT_EQ(
+      sys::CreateFileW(nullptr, sys::GENERIC_READ, 0, nullptr, sys::OPEN_EXISTING, 0, nullptr),
+      INVALID_HANDLE_VALUE);
+  // Nor is a device a file: a read from one (a terminal, a serial line) may wait for ever.
+#ifdef _WIN32
+  const char16_t* device = u"NUL";
+#else
+  const char16_t* device = u"/dev/null";
+#endif
+  EXPECT_EQ(sys::CreateFileW(device, sys::GENERIC_READ, 7, nullptr, sys::OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+}
+
+TEST_F(FileIoTest, ReadOnlyFilesAreRefused) {
   WriteBytes("ro", "keep");
   MakeReadOnly("ro");
   for (sys::DWORD creation :
@@ -81,17 +95,6 @@ TEST_F(FileIoTest, DirectoriesDevicesAndReadOnlyFilesAreRefused) {
                                    sys::OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE);
   sys::CloseHandle(reader);
-  EXPECT_EQ(
-      sys::CreateFileW(nullptr, sys::GENERIC_READ, 0, nullptr, sys::OPEN_EXISTING, 0, nullptr),
-      INVALID_HANDLE_VALUE);
-  // Nor is a device a file: a read from one (a terminal, a serial line) may wait for ever.
-#ifdef _WIN32
-  const char16_t* device = u"NUL";
-#else
-  const char16_t* device = u"/dev/null";
-#endif
-  EXPECT_EQ(sys::CreateFileW(device, sys::GENERIC_READ, 7, nullptr, sys::OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
 }
 
 TEST_F(FileIoTest, FilePointerMovesBySigned64BitDistances) {
