@@ -11,6 +11,7 @@ import fcntl
 import os
 import platform
 import random
+import select
 import shutil
 import socket
 import stat
@@ -836,6 +837,42 @@ class OverlappingRuns(FaultCase):
         self.blocked_on_box([*DEMO, "verbose"])
         self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
         self.assertEqual(self.run_program([*DEMO, "verbose"]), INTERVAL_BOX)
+
+    def test_a_second_path_to_the_folder_meets_the_same_lock(self):
+        # While the first run holds the lock, waiting on a proxy that never answers, a run through
+        # a bind mount sends nothing. Under Wine: a prefix and server of their own in the mount's
+        # namespace; silent runs, as a second server's box would upset reading the suite's boxes.
+        if not mount_namespaces_work():
+            self.skipTest("no mount namespaces here (unshare -m)")
+        alias = Path(tempfile.mkdtemp(prefix="ralto-alias-"))
+        self.addCleanup(shutil.rmtree, alias, True)
+        held = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(held.close)
+        env = dict(self.program_env(), W=str(self.folder), ALIAS=str(alias), STOP="true",
+                   HELD=f"http://127.0.0.1:{held.getsockname()[1]}")
+        if os.environ.get("RALTO_UNDER_WINE"):
+            prefix = Path(tempfile.mkdtemp(prefix="ralto-wine-"))
+            self.addCleanup(shutil.rmtree, prefix, True)
+            suite = winbox.environment(os.environ["RALTO_WINE_ENV"], {})["WINEPREFIX"]
+            shutil.copytree(suite, prefix, symlinks=True, dirs_exist_ok=True)
+            env.update(WINEPREFIX=str(prefix), STOP="wineserver -k")
+            self.addCleanup(subprocess.run, ["wineserver", "-k"], env=env, timeout=30)
+        script = ('mount --bind "$W" "$ALIAS" || exit 97\n' 'trap "$STOP" EXIT\n'
+                  'cd "$W" && http_proxy=$HELD HTTP_PROXY=$HELD "$@" & first=$!\n'
+                  'read go\n' 'cd "$ALIAS" && "$@" || exit 96\n' 'echo done\n' 'wait $first\n')
+        runs = subprocess.Popen(namespace_command() + ["sh", "-c", script, "sh", BINARY, *DEMO,
+                                "silent"], env=env, bufsize=0, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(runs.kill)
+        held.settimeout(120)
+        waiting, _ = held.accept()
+        runs.stdin.write(b"go\n")
+        ended = select.select([runs.stdout], [], [], 120)[0]
+        self.assertEqual(ended and runs.stdout.readline(), b"done\n")
+        waiting.close()
+        _, stderr = runs.communicate(timeout=120)
+        self.assertEqual((runs.returncode, stderr.decode("utf-8", "replace")), (0, ""))
+        self.assertEqual(self.sent(), [])
 
     def test_a_folder_that_cannot_be_locked_is_worked_in_unlocked(self):
         # Taken for a lock someone holds, a file system without locks would silence every run.
