@@ -1,8 +1,10 @@
 // One run at a time per folder: an exclusive lock between processes, taken without waiting.
-// On Windows a named mutex of the run's user, named by the user's SID and a digest of the
-// folder's final path, owned by that user and open to that user alone: runs of one user
-// exclude each other, runs of different users do not. On POSIX flock on the folder's own
-// descriptor. Neither creates a file, so the folder's content is the same with or without it.
+// On Windows a named mutex of the run's user, named by the user's SID and the folder's
+// identity (its volume's serial number and its file ID, whatever path reaches it; where the
+// file system tells none, a digest of its final path), owned by that user and open to that
+// user alone: runs of one user exclude each other, runs of different users do not. On POSIX
+// flock on the folder's own descriptor. Neither creates a file, so the folder's content is the
+// same with or without it.
 // Released when the process ends, however it ends.
 #pragma once
 #include "platform/types.h"

@@ -7,6 +7,8 @@ namespace sys {
 
 // How often timeBeginPeriod has raised the timer resolution in this process.
 UINT TimerPeriodRequests();
+// How often Sleep has been called in this process.
+UINT SleepCalls();
 // While refuse holds, OwnerOnlySecurity gives null, as when Windows cannot build it.
 void RefuseOwnerOnlySecurity(bool refuse);
 // Windows: while owner (a SID in text form) is not null, LockFolder reads it as the owner of a

@@ -18,6 +18,7 @@ constexpr std::uint64_t TicksPerDay = TicksPerSecond * 86400;
 
 #ifdef RALTO_TEST_HOOKS
 std::atomic<UINT> timerPeriodRequests{0};
+std::atomic<UINT> sleepCalls{0};
 #endif
 
 // The local zone's offset from UTC in force now, in seconds east. TZ is read again on
@@ -93,6 +94,9 @@ BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
 }
 
 void Sleep(DWORD milliseconds) {
+#ifdef RALTO_TEST_HOOKS
+  sleepCalls.fetch_add(1, std::memory_order_relaxed);
+#endif
   struct timespec remaining;
   remaining.tv_sec = milliseconds / 1000;
   remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
@@ -113,6 +117,10 @@ UINT timeBeginPeriod(UINT milliseconds) {
 #ifdef RALTO_TEST_HOOKS
 UINT TimerPeriodRequests() {
   return timerPeriodRequests.load(std::memory_order_relaxed);
+}
+
+UINT SleepCalls() {
+  return sleepCalls.load(std::memory_order_relaxed);
 }
 #endif
 

@@ -13,6 +13,7 @@ namespace {
 
 #ifdef RALTO_TEST_HOOKS
 std::atomic<UINT> timerPeriodRequests{0};
+std::atomic<UINT> sleepCalls{0};
 #endif
 
 }  // namespace
@@ -39,6 +40,9 @@ BOOL FileTimeToSystemTime(const FILETIME* time, SYSTEMTIME* fields) {
 }
 
 void Sleep(DWORD milliseconds) {
+#ifdef RALTO_TEST_HOOKS
+  sleepCalls.fetch_add(1, std::memory_order_relaxed);
+#endif
   ::Sleep(milliseconds);
 }
 
@@ -53,6 +57,10 @@ UINT timeBeginPeriod(UINT milliseconds) {
 #ifdef RALTO_TEST_HOOKS
 UINT TimerPeriodRequests() {
   return timerPeriodRequests.load(std::memory_order_relaxed);
+}
+
+UINT SleepCalls() {
+  return sleepCalls.load(std::memory_order_relaxed);
 }
 #endif
 

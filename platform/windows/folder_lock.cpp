@@ -1,5 +1,5 @@
-// The folder lock on Windows: a named mutex per user and folder. The folder is not opened
-// without sharing, which would make every rename into it fail.
+// The folder lock on Windows: a named mutex per user and folder, the folder known by its file
+// ID. The folder is not opened without sharing, which would make every rename into it fail.
 #include "platform/folder_lock.h"
 #include "platform/test_hooks.h"
 
@@ -8,8 +8,11 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
+#include <iterator>
 
 #include "platform/windows/process_user.h"
 
@@ -42,22 +45,47 @@ bool OwnedBy(::HANDLE object, const wchar_t* sid) {
   return same;
 }
 
-}  // namespace
+// Units of a folder's identity in text: a 64-bit serial and a 128-bit ID in hex, a dash
+// between, and the terminator.
+constexpr int IdentityUnits = 16 + 1 + 32 + 1;
 
-FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
-  *lock = nullptr;
-  if (!folder) return FolderLockUnavailable;
-  ::HANDLE directory = ::CreateFileW(reinterpret_cast<LPCWSTR>(folder), 0,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (directory == INVALID_HANDLE_VALUE) return FolderLockUnavailable;
-  // The final path names the folder however it was reached (relative, through a junction,
-  // in another letter case as typed).
+// The identity of the folder open as directory, in text, for the mutex's name: the volume
+// serial number and the file ID, which name one file on this computer whatever path reaches
+// it (a junction, subst, a mapped drive, a share name or the local path); on a share only as
+// far as its server reports stable IDs. Where the file system tells no ID, a digest of the
+// folder's final path stands in, which knows the folder by that path alone. False when
+// neither can be had.
+bool FolderIdentity(::HANDLE directory, wchar_t (&identity)[IdentityUnits]) {
+  const auto nonzero = [](const ::FILE_ID_128& id) {
+    return std::any_of(std::begin(id.Identifier), std::end(id.Identifier),
+                       [](BYTE unit) { return unit != 0; });
+  };
+  // 128 bits (ReFS needs them, Windows 8 and later); else the 64 of older systems, placed
+  // where the 128-bit form of the same file system holds them.
+  ::FILE_ID_INFO id{};
+  bool known = ::GetFileInformationByHandleEx(directory, FileIdInfo, &id, sizeof id) &&
+               nonzero(id.FileId);
+  ::BY_HANDLE_FILE_INFORMATION info;
+  if (!known && ::GetFileInformationByHandle(directory, &info)) {
+    const std::uint64_t index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    id = ::FILE_ID_INFO{info.dwVolumeSerialNumber, {}};
+    std::memcpy(id.FileId.Identifier, &index, sizeof index);
+    known = nonzero(id.FileId);
+  }
+  if (known) {
+    int at = std::swprintf(identity, IdentityUnits, L"%016llx-",
+                           static_cast<unsigned long long>(id.VolumeSerialNumber));
+    for (BYTE unit : id.FileId.Identifier) {
+      at += std::swprintf(identity + at, IdentityUnits - at, L"%02x", unsigned{unit});
+    }
+    return true;
+  }
+
+  // The final path names the folder however it was reached (relative, in another letter case
+  // as typed, through a junction or subst), but a share or a mapped drive by the server's.
   wchar_t path[32768];
   DWORD length = ::GetFinalPathNameByHandleW(directory, path, 32768, FILE_NAME_NORMALIZED);
-  ::CloseHandle(directory);
-  if (length == 0 || length >= 32768) return FolderLockUnavailable;
-
+  if (length == 0 || length >= 32768) return false;
   // A mutex name may hold no backslash and at most MAX_PATH characters: the path's digest
   // (FNV-1a, 64 bits, over the upper-cased units, as NTFS compares names) stands for it.
   ::CharUpperBuffW(path, length);
@@ -65,6 +93,23 @@ FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   for (DWORD i = 0; i < length; ++i) {
     digest = (digest ^ static_cast<std::uint16_t>(path[i])) * 1099511628211ull;
   }
+  return std::swprintf(identity, IdentityUnits, L"%016llx",
+                       static_cast<unsigned long long>(digest)) > 0;
+}
+
+}  // namespace
+
+FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
+  *lock = nullptr;
+  if (!folder) return FolderLockUnavailable;
+  ::HANDLE directory = ::CreateFileW(reinterpret_cast<LPCWSTR>(folder), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return FolderLockUnavailable;
+  wchar_t identity[IdentityUnits];
+  const bool identified = FolderIdentity(directory, identity);
+  ::CloseHandle(directory);
+  if (!identified) return FolderLockUnavailable;
 
   // The mutex is the user's own: named with the user's SID, owned by it and open to it alone.
   // Anyone may create a name first; one that another user made, or that refuses us, is no lock
@@ -72,8 +117,7 @@ FolderLockResult LockFolder(const char16_t* folder, HANDLE* lock) {
   wchar_t sid[SidTextUnits];
   if (!ProcessUserSid(sid)) return FolderLockUnavailable;
   wchar_t name[MAX_PATH];
-  int named = std::swprintf(name, MAX_PATH, L"Global\\ralto-update-%ls-%016llx", sid,
-                            static_cast<unsigned long long>(digest));
+  int named = std::swprintf(name, MAX_PATH, L"Global\\ralto-update-%ls-%ls", sid, identity);
   // Owner and sole entry: an elevated run would otherwise make Administrators the owner.
   wchar_t sddl[2 * MAX_PATH];
   int described =

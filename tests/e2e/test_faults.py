@@ -7,9 +7,11 @@ folder and disk faults run the pass in a mount namespace of its own (unshare -m)
 read-only bind mount or a tiny tmpfs holds even for root and vanishes with the pass.
 """
 
+import fcntl
 import os
 import platform
 import random
+import select
 import shutil
 import socket
 import stat
@@ -36,18 +38,19 @@ TRANSFERS_AND_WHAT_STAYS = (("/ipCheck.php", [CHECK_FILE]),
                             ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG]))
 NEW_IP = "192.0.2.44"
 PAST_INTERVAL = 3600
-# Runs the program after it (argv[1:]) with flock failing as on a file system without locks:
-# a seccomp filter (x86_64 numbers) that this process installs and the program inherits.
-FLOCK_FAILS = """
+# Runs the program argv[3:] with the x86_64 system calls numbered in argv[2] failing with the
+# error named in argv[1]: a seccomp filter that this process installs and the program inherits.
+CALLS_FAIL = """
 import ctypes, errno, os, struct, sys
-steps = [(0x20, 0, 0, 0), (0x15, 0, 1, 73), (0x06, 0, 0, 0x50000 | errno.ENOLCK),
-         (0x06, 0, 0, 0x7FFF0000)]  # the call's number; flock? fail it; else allow
+error, calls = getattr(errno, sys.argv[1]), [int(n) for n in sys.argv[2].split(",")]
+steps = ([(0x20, 0, 0, 0)] + [(0x15, len(calls) - i, 0, n) for i, n in enumerate(calls)] +
+         [(0x06, 0, 0, 0x7FFF0000), (0x06, 0, 0, 0x50000 | error)])  # one of them? fail it
 code = ctypes.create_string_buffer(b"".join(struct.pack("HBBI", *step) for step in steps))
 program = struct.pack("HP", len(steps), ctypes.addressof(code))
 libc = ctypes.CDLL(None)
 if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.c_char_p(program), 0, 0):
     sys.exit(96)
-os.execv(sys.argv[1], sys.argv[1:])
+os.execv(sys.argv[3], sys.argv[3:])
 """
 
 
@@ -122,6 +125,31 @@ class FaultCase(PassCase):
     def assert_files(self, expected):
         """The folder holds exactly these files; a copy left half-way would show here."""
         self.assertEqual(self.files(), sorted(expected))
+
+    def calls_failing(self, error, *calls):
+        """The command prefix under which the system calls numbered fail with error."""
+        if os.environ.get("RALTO_UNDER_WINE") or platform.machine() != "x86_64":
+            self.skipTest("the failing system calls are made for Linux on x86_64")
+        return [sys.executable, "-c", CALLS_FAIL, error, ",".join(map(str, calls))]
+
+    def blocked_on_box(self, args):
+        """A pass held in the one write of its box: standard error is a full pipe nobody reads."""
+        if os.environ.get("RALTO_UNDER_WINE"):
+            self.skipTest("a box under Wine is held by its window, not by a pipe")
+        reader, writer = os.pipe()  # blocking: the pass shares the pipe's flags
+        self.addCleanup(os.close, reader)
+        os.write(writer, b"x" * fcntl.fcntl(writer, fcntl.F_SETPIPE_SZ, 4096))
+        run = subprocess.Popen([BINARY, *args], cwd=self.folder, env=self.program_env(),
+                               stdout=subprocess.DEVNULL, stderr=writer)
+        os.close(writer)
+        self.addCleanup(run.wait, 10)
+        self.addCleanup(run.kill)
+        deadline = time.monotonic() + 60
+        # The call's number and first argument: write(2) on descriptor 2.
+        while Path(f"/proc/{run.pid}/syscall").read_text().split()[:2] != ["1", "0x2"]:
+            self.assertTrue(run.poll() is None and time.monotonic() < deadline, "no box came")
+            time.sleep(0.01)
+        return run
 
 
 class ReadOnlyFolder(FaultCase):
@@ -257,6 +285,15 @@ class FullDisk(FaultCase):
                          unwritable_box(IP_FILE))
         self.assertEqual(self.files(), [])
         self.assertEqual(self.updates(), [])
+        # Room for 512 bytes: a request log cut short there never lands, nor its temporary.
+        limited = ["sh", "-c", 'ulimit -f 1 && exec "$@"', "sh"]
+        self.run_program(["h", "u", "p" * 2000, "verbose"], prefix=limited)
+        self.assertEqual(len(self.updates()), 1)
+        self.assertEqual([name for name in self.files() if name.startswith(REQUEST_LOG)], [])
+
+    def test_a_record_that_cannot_be_flushed_is_never_put_in_place(self):
+        self.run_program([*DEMO, "silent"], prefix=self.calls_failing("EIO", 74, 75))
+        self.assertEqual([name for name in self.files() if name.startswith(CHECK_FILE)], [])
 
 
 class PlantedNames(FaultCase):
@@ -795,11 +832,51 @@ class OverlappingRuns(FaultCase):
             self.assertEqual(self.sent(), [])
             self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
 
+    def test_a_run_while_a_box_stays_up_on_linux_shows_its_own(self):
+        # The first run has recorded the address and is held in the write of its box.
+        self.blocked_on_box([*DEMO, "verbose"])
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+        self.assertEqual(self.run_program([*DEMO, "verbose"]), INTERVAL_BOX)
+
+    def test_a_second_path_to_the_folder_meets_the_same_lock(self):
+        # While the first run holds the lock, waiting on a proxy that never answers, a run through
+        # a bind mount sends nothing. Under Wine: a prefix and server of their own in the mount's
+        # namespace; silent runs, as a second server's box would upset reading the suite's boxes.
+        if not mount_namespaces_work():
+            self.skipTest("no mount namespaces here (unshare -m)")
+        alias = Path(tempfile.mkdtemp(prefix="ralto-alias-"))
+        self.addCleanup(shutil.rmtree, alias, True)
+        held = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(held.close)
+        env = dict(self.program_env(), W=str(self.folder), ALIAS=str(alias), STOP="true",
+                   HELD=f"http://127.0.0.1:{held.getsockname()[1]}")
+        if os.environ.get("RALTO_UNDER_WINE"):
+            prefix = Path(tempfile.mkdtemp(prefix="ralto-wine-"))
+            self.addCleanup(shutil.rmtree, prefix, True)
+            suite = winbox.environment(os.environ["RALTO_WINE_ENV"], {})["WINEPREFIX"]
+            shutil.copytree(suite, prefix, symlinks=True, dirs_exist_ok=True)
+            env.update(WINEPREFIX=str(prefix), STOP="wineserver -k")
+            self.addCleanup(subprocess.run, ["wineserver", "-k"], env=env, timeout=30)
+        script = ('mount --bind "$W" "$ALIAS" || exit 97\n' 'trap "$STOP" EXIT\n'
+                  'cd "$W" && http_proxy=$HELD HTTP_PROXY=$HELD "$@" & first=$!\n'
+                  'read go\n' 'cd "$ALIAS" && "$@" || exit 96\n' 'echo done\n' 'wait $first\n')
+        runs = subprocess.Popen(namespace_command() + ["sh", "-c", script, "sh", BINARY, *DEMO,
+                                "silent"], env=env, bufsize=0, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(runs.kill)
+        held.settimeout(120)
+        waiting, _ = held.accept()
+        runs.stdin.write(b"go\n")
+        ended = select.select([runs.stdout], [], [], 120)[0]
+        self.assertEqual(ended and runs.stdout.readline(), b"done\n")
+        waiting.close()
+        _, stderr = runs.communicate(timeout=120)
+        self.assertEqual((runs.returncode, stderr.decode("utf-8", "replace")), (0, ""))
+        self.assertEqual(self.sent(), [])
+
     def test_a_folder_that_cannot_be_locked_is_worked_in_unlocked(self):
         # Taken for a lock someone holds, a file system without locks would silence every run.
-        if os.environ.get("RALTO_UNDER_WINE") or platform.machine() != "x86_64":
-            self.skipTest("the failing flock is made for Linux on x86_64")
-        shown = self.run_program([*DEMO, "verbose"], prefix=[sys.executable, "-c", FLOCK_FAILS])
+        shown = self.run_program([*DEMO, "verbose"], prefix=self.calls_failing("ENOLCK", 73))
         self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"))
 
 
@@ -864,6 +941,10 @@ class HostileArguments(FaultCase):
         self.service.wait_for_requests(1, path="/ipCheck.php", since=self.mark)
         shown = Path(f"/proc/{run.pid}/cmdline").read_bytes().split(b"\0")[1:]
         self.assertEqual(shown, [b"my host", b'us"er', b"******", b"verbose", b""])
+        # A wrong count: only the password is hidden, its piece unquoted, while the box is up.
+        usage = self.blocked_on_box(["h", 'us"er', 'p"w'])
+        shown = Path(f"/proc/{usage.pid}/cmdline").read_bytes().split(b"\0")[1:]
+        self.assertEqual(shown, [b"h", b'us"er', b"***", b""])
 
 
 if __name__ == "__main__":

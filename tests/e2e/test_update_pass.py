@@ -290,6 +290,7 @@ class UpdateAnswer(PassCase):
         (b"nochg 203.0.113.7", "nochg 203.0.113.7", True),
         (b"status: good\r\n", "status: good", True),
         (b"xxnochgxx\n", "xxnochgxx", True),
+        (b"nochg 911\n", "nochg 911", True),  # 911 counts only at the start
         (b"\xef\xbb\xbfgood\n", "\ufeffgood", True),
         (b"GOOD\n", "GOOD", False),
         (b"NoChg 203.0.113.7\n", "NoChg 203.0.113.7", False),
@@ -325,6 +326,8 @@ class UpdateAnswer(PassCase):
                                      "" if mode == "silent" else server_box(line))
                     self.assertEqual(self.read(RESULT_FILE), body)
                     self.assertIsNone(self.read(CHECK_FILE))
+                    # The dropped record is gone now, not only after the next run's clearing.
+                    self.assertEqual([name for name in self.files() if ".tmp-" in name], [])
                     self.service.control(clear=1)
                     self.run_pass(*DEMO, mode)
                     self.assertEqual(len(self.updates()), 2)

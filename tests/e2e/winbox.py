@@ -69,12 +69,13 @@ class BoxReader:
 
 
 def environment(env_file, base):
-    """base with the KEY=VALUE lines of env_file (run-suite writes it) added."""
+    """base with the KEY=VALUE lines of env_file (run-suite writes it) that base does not set
+    itself added."""
     env = dict(base)
     for line in Path(env_file).read_text().splitlines():
         key, _, value = line.partition("=")
         if key:
-            env[key] = value
+            env.setdefault(key, value)
     return env
 
 

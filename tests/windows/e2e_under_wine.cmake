@@ -14,7 +14,9 @@ endforeach()
 # disk, pipes, kills of the program's process), pass arguments as raw bytes or 200 KB long
 # (Wine makes a command line of its own from them, and Windows takes 32767 characters at most). The
 # service's own tests do not involve the exe. A case that keeps a box on screen starts the exe
-# itself (RALTO_EXE) in the shims' environment (RALTO_WINE_ENV).
+# itself (RALTO_EXE) in the shims' environment (RALTO_WINE_ENV). Under Wine a folder's file ID,
+# which names its lock, is its inode number, unique within one Linux file system only: two
+# tmpfs roots can share one, so no case here may work in two such roots at once.
 get_property(RALTO_E2E_TESTS DIRECTORY PROPERTY TESTS)
 foreach(test IN LISTS RALTO_E2E_TESTS)
   if(test MATCHES "^e2e_update_pass_" OR test MATCHES "^e2e_faults_(ServiceFaults|StalledService|OverlappingRuns|BigAnswers)$")

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/test_hooks.h"
 #include "runtime/files/date.h"
 #include "runtime/files/temporary_file.h"
 #include "tests/unit/files/files_fixture.h"
@@ -198,6 +199,11 @@ TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
   EXPECT_FALSE(std::filesystem::exists(folder / "plain"));
   EXPECT_EQ(RemoveFile(Name("plain").c_str()), 0);
   EXPECT_EQ(RemoveFile(Name("plain").c_str(), RemoveClearReadOnly), 0);
+  // A name that is not there is held by nobody: nothing waits for it.
+  const sys::UINT pauses = sys::SleepCalls();
+  EXPECT_EQ(RemoveTemporary(Name("plain").c_str()), 0);
+  EXPECT_EQ(ReplaceWithTemporary(Name("plain").c_str(), Name("absent").c_str(), true), 0);
+  EXPECT_EQ(sys::SleepCalls(), pauses);
   EXPECT_EQ(RemoveFile(nullptr, RemoveClearReadOnly), 0);
   std::filesystem::create_directory(folder / "dir");
   EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
