@@ -60,9 +60,9 @@ SECURITY_ATTRIBUTES* OwnerOnlySecurity();
 DWORD GetLastError();
 
 // INVALID_HANDLE_VALUE on failure; only a file on a disk is opened, never a directory, a pipe,
-// a device or a socket (after the name's links), and opening never waits. CREATE_NEW never goes through a link: a link under the name is an existing file. A
-// file the call creates is writable by its creator whatever the umask, unless
-// FILE_ATTRIBUTE_READONLY asks otherwise.
+// a device or a socket (after the name's links), and opening never waits. CREATE_NEW never
+// goes through a link: a link under the name is an existing file. A file the call creates is
+// writable by its creator whatever the umask, unless FILE_ATTRIBUTE_READONLY asks otherwise.
 [[nodiscard]] HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode,
                                  void* security, DWORD creation, DWORD attributes,
                                  HANDLE templateFile);
