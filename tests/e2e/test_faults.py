@@ -462,7 +462,13 @@ class OtherUsers(FaultCase):
         later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
         third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
         clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
-        self.run_program([*DEMO, "silent"], prefix=["setpriv", *third, "env", *clock])
+        # A copy the third user can reach: the build may sit in a folder only root may enter.
+        reachable = Path(tempfile.mkdtemp(prefix="ralto-bin-"))
+        self.addCleanup(shutil.rmtree, reachable, True)
+        reachable.chmod(0o755)
+        binary = shutil.copy2(BINARY, reachable / "ralto-update")
+        self.run_program([*DEMO, "silent"], binary=binary,
+                         prefix=["setpriv", *third, "env", *clock])
         self.assertEqual(self.updates(), [])
 
 
