@@ -7,6 +7,7 @@ namespace sys {
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
 inline constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x100;
+inline constexpr DWORD DELETE = 0x10000;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
@@ -19,6 +20,7 @@ inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x200000;
 inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
@@ -26,9 +28,18 @@ inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+
+// Whether an entry with these attributes keeps its name for good: a folder or a read-only file
+// is neither replaced by a rename nor removed, however long one waits.
+inline bool KeepsItsName(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
@@ -59,10 +70,15 @@ SECURITY_ATTRIBUTES* OwnerOnlySecurity();
 // so no code there ever says that another process holds a file.
 DWORD GetLastError();
 
-// INVALID_HANDLE_VALUE on failure; only a file on a disk is opened, never a directory, a pipe,
-// a device or a socket (after the name's links), and opening never waits. CREATE_NEW never
-// goes through a link: a link under the name is an existing file. A file the call creates is
-// writable by its creator whatever the umask, unless FILE_ATTRIBUTE_READONLY asks otherwise.
+// INVALID_HANDLE_VALUE on failure; only a file on a disk is handed out, never a directory, a
+// pipe, a device or a socket (after the name's links), and opening never waits. On Linux such
+// an entry is never opened at all; Windows opens a device or a pipe (its driver acts) and the
+// call closes it again at once. CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT never go through a
+// link: a link under the name is an existing file, opened as itself (on Linux refused). A file
+// the call creates is readable and writable by its creator whatever the umask, unless
+// FILE_ATTRIBUTE_READONLY asks otherwise. DELETE alone asks whether the name itself may be
+// renamed over or removed: it fails when it may not (on Linux also for a file mounted on its
+// own and an immutable or append-only file), and the handle can neither read nor write.
 [[nodiscard]] HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode,
                                  void* security, DWORD creation, DWORD attributes,
                                  HANDLE templateFile);
@@ -76,6 +92,8 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 // Moves by the signed 64-bit distance (high part optional); the new low part, or
 // INVALID_SET_FILE_POINTER on failure.
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method);
+// Ends the file at the current position; FALSE when it could not.
+BOOL SetEndOfFile(HANDLE file);
 // Writes the file's data through to the disk; FALSE when it could not.
 BOOL FlushFileBuffers(HANDLE file);
 // FALSE for a handle that is not open (on POSIX also for one this layer did not open).

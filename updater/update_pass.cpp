@@ -106,11 +106,37 @@ bool IsAcceptedAnswer(const char16_t* answer) {
   return FindText(answer, u"nochg") != 0 || FindText(answer, u"good") != 0;
 }
 
-// The provider's failure on its side, to be tried again later: a first line that begins with
-// 911 or dnserr, after a byte-order mark if there is one.
-bool AsksToTryAgain(const char16_t* answer) {
-  const char16_t* line = answer && answer[0] == u'\uFEFF' ? answer + 1 : answer;
-  return FindText(line, u"911") == 1 || FindText(line, u"dnserr") == 1;
+// Whether the body begins with word, in the text form its byte-order mark names: UTF-8 with
+// or without one, or UTF-16 in either byte order.
+bool BodyBeginsWith(const BodyStart& start, const char* word) {
+  const std::uint8_t* bytes = start.bytes;
+  int at = 0;
+  int width = 1;  // bytes a character
+  int low = 0;    // where in them the ASCII byte is
+  if (start.length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    at = 3;
+  } else if (start.length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    at = 2;
+    width = 2;
+  } else if (start.length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+    at = 2;
+    width = 2;
+    low = 1;
+  }
+  for (; *word; ++word, at += width) {
+    if (at + width > start.length || bytes[at + low] != static_cast<std::uint8_t>(*word)) {
+      return false;
+    }
+    if (width == 2 && bytes[at + 1 - low] != 0) return false;
+  }
+  return true;
+}
+
+// The provider's failure on its side, to be tried again later: a body that begins with 911 or
+// dnserr, after a byte-order mark if there is one. Judged by the bytes that came, so that an
+// answer whose body could not be kept is judged too.
+bool AsksToTryAgain(const BodyStart& start) {
+  return BodyBeginsWith(start, "911") || BodyBeginsWith(start, "dnserr");
 }
 
 // Written fresh and put in place whole; the password in it is for the owner only, from the
@@ -168,17 +194,21 @@ EndBox RunLockedPass() {
   // The record is made ready before anything goes out: a check file that could not be
   // replaced afterwards (no room, no inode, a folder under its name) would let the same update
   // go out again on every run.
-  char16_t record[TemporaryNameUnits];
-  const CopyResult prepared = PrepareCopy(run.ipFile, run.checkFile, record);
+  // A check file held by another program past the wait cannot be known to take the record:
+  // the next run tries.
+  PreparedCopy record;
+  const CopyResult prepared = PrepareCopy(run.ipFile, run.checkFile, &record);
   if (prepared == CopyUnwritable) return UnwritableBox(run.checkFile);
   if (prepared != CopyPrepared) return {};
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
-  // next run sends it again; a refusal it did give (badauth with 401, say) is an answer.
-  const std::intptr_t update =
-      FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails);
+  // next run sends it again; a refusal it did give (badauth with 401, say) is an answer, and
+  // so is one whose status line came before the transfer broke off.
+  BodyStart answerStart{};
+  const std::intptr_t update = FetchUrlToFile(
+      run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails, &answerStart);
   if (update == FetchFailed || update == FetchUnwritable) {
-    RemoveTemporary(record);
+    RemoveTemporary(record.temporary);
     return update == FetchUnwritable ? UnwritableBox(run.resultFile) : EndBox{};
   }
   // An answer whose body could not be kept was given all the same, and is recorded as
@@ -189,9 +219,9 @@ EndBox RunLockedPass() {
   // An answer the server gave, a refusal included, is recorded and never repeated, but for
   // its own "try again later". A record that cannot be put in place leaves the next run to
   // send again, and no box claims what was not kept: a verbose run names the file instead.
-  const bool tryAgain = readable && AsksToTryAgain(run.answer);
+  const bool tryAgain = AsksToTryAgain(answerStart);
   if (tryAgain) {
-    RemoveTemporary(record);
+    RemoveTemporary(record.temporary);
   } else if (!LandCopy(record, run.checkFile)) {
     return UnwritableBox(run.checkFile);
   }

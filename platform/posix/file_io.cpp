@@ -119,11 +119,9 @@ DWORD AttributesOf(const char* path, mode_t mode, uid_t owner) {
   return FILE_ATTRIBUTE_NORMAL;
 }
 
-// Whether the entry at path keeps its name: a folder or a read-only file is neither replaced
-// nor removed.
-bool KeepsItsName(const char* path, const struct stat& status) {
-  return AttributesOf(path, status.st_mode, status.st_uid) &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
+// Whether the entry at path keeps its name, by the attributes it shows.
+bool NameKept(const char* path, const struct stat& status) {
+  return KeepsItsName(AttributesOf(path, status.st_mode, status.st_uid));
 }
 
 // What a handle may stand for: a regular file, nothing that a read or an open may keep waiting.
@@ -137,16 +135,64 @@ bool Openable(const struct stat& status) {
 // terminal) and its reads may wait for ever. Should the name change between the look and the
 // open, flags carry O_NONBLOCK and the caller's fstat refuses what then came.
 int OpenRegular(const char* path, int flags) {
-  const int look = open(path, O_PATH | O_CLOEXEC);
+  const int look = open(path, O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW));
   if (look < 0) return -1;
   struct stat status;
-  const bool regular = fstat(look, &status) == 0 && Openable(status);
-  close(look);
-  if (!regular) {
+  if (fstat(look, &status) != 0 || !Openable(status)) {
+    close(look);
     errno = EACCES;
     return -1;
   }
-  return open(path, flags);
+  // The file looked at is the one opened: /proc opens the descriptor again, with no second
+  // walk of the path that someone could have changed meanwhile. Without /proc the path is
+  // walked again, and the caller's fstat refuses what came instead.
+  char same[32];
+  std::snprintf(same, sizeof same, "/proc/self/fd/%d", look);
+  int fd = open(same, flags & ~O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) fd = open(path, flags);
+  const int error = errno;
+  close(look);
+  errno = error;
+  return fd;
+}
+
+// Whether the entry is a mount point of its own inside folder (a file bind-mounted over its
+// name, as a container mounts one file): a rename onto it or its removal fails with EBUSY.
+bool MountedOnItsOwn(const struct statx& entry, const struct statx& folder) {
+  if ((entry.stx_mask & STATX_MNT_ID) && (folder.stx_mask & STATX_MNT_ID)) {
+    return entry.stx_mnt_id != folder.stx_mnt_id;
+  }
+  return entry.stx_dev_major != folder.stx_dev_major || entry.stx_dev_minor != folder.stx_dev_minor;
+}
+
+// DELETE alone: the name itself, never a link's target, refused where a rename onto it or its
+// removal would fail: a folder or a read-only entry (EACCES), an immutable or append-only file
+// (EPERM), a file mounted on its own (EBUSY). The descriptor opens no file's content.
+int OpenAsName(const char* path) {
+  const int fd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char folder[PATH_MAX];
+  FolderOf(path, folder);
+  struct statx entry;
+  struct statx around;
+  const unsigned int wanted = STATX_BASIC_STATS | STATX_MNT_ID;
+  int error = 0;
+  if (statx(fd, "", AT_EMPTY_PATH, wanted, &entry) != 0 ||
+      statx(AT_FDCWD, folder, 0, wanted, &around) != 0) {
+    error = errno;
+  } else if (KeepsItsName(AttributesOf(path, entry.stx_mode, entry.stx_uid))) {
+    error = EACCES;
+  } else if (entry.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)) {
+    error = EPERM;
+  } else if (MountedOnItsOwn(entry, around)) {
+    error = EBUSY;
+  }
+  if (error != 0) {
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
 }
 
 int OpenCreating(const char* path, int flags, mode_t mode, bool* created) {
@@ -275,6 +321,14 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   bool created = false;
   bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
   if (truncates && !writes) return INVALID_HANDLE_VALUE;
+  if (access == DELETE) {
+    if (creation != OPEN_EXISTING) return INVALID_HANDLE_VALUE;
+    const int name = OpenAsName(path);
+    if (name < 0) return INVALID_HANDLE_VALUE;
+    Own(name);
+    return posix::HandleOf(name);
+  }
+  if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
 
   int fd = -1;
   switch (creation) {
@@ -299,10 +353,11 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   bool refused = fstat(fd, &status) != 0 || !Openable(status) ||
                  (writes && !created && IsReadOnly(status.st_mode)) ||
                  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0;
-  // Whatever the umask took away, a file we made stays writable to us, as on Windows.
-  if (!refused && created && !(attributes & FILE_ATTRIBUTE_READONLY) &&
-      !(status.st_mode & S_IWUSR)) {
-    refused = fchmod(fd, (status.st_mode & 07777) | S_IWUSR) != 0;
+  // Whatever the umask took away, a file we made stays readable and writable to us, as on
+  // Windows: one we could not read back would hold nothing for the next run.
+  const mode_t ours = (attributes & FILE_ATTRIBUTE_READONLY) ? S_IRUSR : S_IRUSR | S_IWUSR;
+  if (!refused && created && (status.st_mode & ours) != ours) {
+    refused = fchmod(fd, (status.st_mode & 07777) | ours) != 0;
   }
   // Truncation waits until the checks above have passed, so a refused open changes nothing.
   if (!refused && truncates && !created) {
@@ -366,6 +421,13 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
   return static_cast<DWORD>(position);
 }
 
+BOOL SetEndOfFile(HANDLE file) {
+  int fd = DescriptorOf(file);
+  if (fd < 0) return FALSE;
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  return end >= 0 && ftruncate(fd, end) == 0 ? TRUE : FALSE;
+}
+
 BOOL FlushFileBuffers(HANDLE file) {
   int fd = DescriptorOf(file);
   return fd >= 0 && fsync(fd) == 0 ? TRUE : FALSE;
@@ -426,7 +488,7 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
   if (lstat(to, &target) == 0) {
     // As on Windows: never onto a directory or a read-only file, nor onto any existing name
     // unless asked to replace it.
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) || KeepsItsName(to, target)) return FALSE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) || NameKept(to, target)) return FALSE;
   } else if (errno != ENOENT) {
     return FALSE;
   }
@@ -458,7 +520,7 @@ BOOL DeleteFileW(const char16_t* name) {
   char path[PATH_MAX];
   if (!ToPath(name, path)) return FALSE;
   struct stat status;
-  if (lstat(path, &status) != 0 || KeepsItsName(path, status)) return FALSE;
+  if (lstat(path, &status) != 0 || NameKept(path, status)) return FALSE;
   return unlink(path) == 0 ? TRUE : FALSE;
 }
 

@@ -70,8 +70,8 @@ void RefuseOwnerOnlySecurity(bool refuse) {
 HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode, void* security,
                    DWORD creation, DWORD attributes, HANDLE templateFile) {
   // A new file never opens through a link: CREATE_NEW fails on any name that exists, and
-  // opening the reparse point itself keeps it so.
-  if (creation == CREATE_NEW) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
+  // opening the reparse point itself keeps it so. DELETE alone asks about the name itself.
+  if (creation == CREATE_NEW || access == DELETE) attributes |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = ::CreateFileW(reinterpret_cast<LPCWSTR>(name), access, shareMode,
                               static_cast<LPSECURITY_ATTRIBUTES>(security), creation, attributes,
                               templateFile);
@@ -97,6 +97,10 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
 
 DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD method) {
   return ::SetFilePointer(file, distanceLow, distanceHigh, method);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+  return ::SetEndOfFile(file);
 }
 
 BOOL FlushFileBuffers(HANDLE file) {

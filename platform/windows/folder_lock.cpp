@@ -73,8 +73,10 @@ bool FolderIdentity(::HANDLE directory, wchar_t (&identity)[IdentityUnits]) {
     known = nonzero(id.FileId);
   }
   if (known) {
-    int at = std::swprintf(identity, IdentityUnits, L"%016llx-",
-                           static_cast<unsigned long long>(id.VolumeSerialNumber));
+    // The 32 bits that both routes tell: FileIdInfo gives NTFS's whole 64-bit serial, the file
+    // index route its low half, and one folder must get one name whichever answers.
+    int at = std::swprintf(identity, IdentityUnits, L"%08x-",
+                           static_cast<unsigned>(id.VolumeSerialNumber & 0xFFFFFFFFu));
     for (BYTE unit : id.FileId.Identifier) {
       at += std::swprintf(identity + at, IdentityUnits - at, L"%02x", unsigned{unit});
     }

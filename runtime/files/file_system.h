@@ -31,19 +31,34 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind);
 enum CopyResult : std::int32_t {
   CopyFailed = 0,      // source unreadable, or an absent name
   CopyPrepared = 1,
-  // Nothing can be written for destination: it cannot be replaced (a folder, read-only), no
-  // copy can be made beside it, or the copy could not be written or flushed (no room).
+  // Nothing can be written for destination: it can be neither replaced nor written into (a
+  // folder, read-only, immutable, on a read-only mount), no copy can be made beside it, or the
+  // copy could not be written or flushed (no room).
   CopyUnwritable = 2,
+  // Another process held destination for longer than the wait: how the copy could land there
+  // cannot be known now.
+  CopyHeld = 3,
 };
-// The first half of CopyFileTo: the copy made beside destination and on the disk, its name in
-// temporary, for LandCopy to put in place or RemoveTemporary to drop. Nothing is left after a
+// A copy made ready to take destination's place: its temporary, and whether it is to be
+// written into destination (a name no rename can replace: a file mounted on its own, on
+// Windows one that may be written but not deleted) rather than renamed onto it.
+struct PreparedCopy {
+  char16_t temporary[TemporaryNameUnits];
+  bool inPlace;
+};
+// The first half of CopyFileTo: the copy made beside destination and on the disk, once it is
+// known that it can land there (an existing destination is asked, never created), for LandCopy
+// to put in place or RemoveTemporary(copy->temporary) to drop. Nothing is left after a
 // failure; destination is untouched either way.
 [[nodiscard]] CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
-                                     char16_t (&temporary)[TemporaryNameUnits]);
-// The second half: the prepared copy takes destination's place in one step and its creation
-// time is now, where the platform can set one. 0 when it cannot be put in place (a refused
-// rename: nothing can be written there): the copy is removed and destination is as it was.
-[[nodiscard]] std::int32_t LandCopy(const char16_t* temporary, const char16_t* destination);
+                                     PreparedCopy* copy);
+// The second half: the prepared copy takes destination's place and its creation time is now,
+// where the platform can set one. Renamed onto it in one step; where no rename can (known
+// before, or a rename refused now), written into it, never through a link: the new content,
+// then the old end cut off, then the flush, so that a crash leaves the old first line or the
+// new one, and a reader may see it half-way. 0 when it could not land: destination is as it
+// was, or holds the old first line. The temporary is gone either way.
+[[nodiscard]] std::int32_t LandCopy(const PreparedCopy& copy, const char16_t* destination);
 // Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
 // RemoveClearReadOnly, a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);

@@ -35,11 +35,14 @@ bool FailedAsHeld(const char16_t* name, HeldRule rule) {
   const sys::DWORD error = sys::GetLastError();
   if (error == sys::ERROR_SHARING_VIOLATION || error == sys::ERROR_LOCK_VIOLATION) return true;
   if (rule != HeldBySharingOrDenied || error != sys::ERROR_ACCESS_DENIED) return false;
-  // A read-only file or a folder refuses for good; a file whose delete is pending has no
-  // attributes until its last holder lets go.
+  // A file whose delete is pending has no attributes until its last holder lets go, while a
+  // name that is not there at all refuses at once, as does a read-only file or a folder.
   const sys::DWORD attributes = sys::GetFileAttributesW(name);
-  return attributes == sys::INVALID_FILE_ATTRIBUTES ||
-         !(attributes & (sys::FILE_ATTRIBUTE_READONLY | sys::FILE_ATTRIBUTE_DIRECTORY));
+  if (attributes == sys::INVALID_FILE_ATTRIBUTES) {
+    const sys::DWORD why = sys::GetLastError();
+    return why != sys::ERROR_FILE_NOT_FOUND && why != sys::ERROR_PATH_NOT_FOUND;
+  }
+  return !sys::KeepsItsName(attributes);
 }
 
 // Pauses before try number tries + 1, longer after each try; false, without a pause, once the
@@ -67,11 +70,12 @@ HeldResult RetryWhileHeld(const char16_t* name, HeldRule rule, Attempt attempt) 
 }  // namespace
 
 sys::HANDLE OpenFileWaiting(const char16_t* name, sys::DWORD access, sys::DWORD shareMode,
-                            void* security, sys::DWORD creation, bool* held) {
+                            void* security, sys::DWORD creation, bool* held,
+                            sys::DWORD flags) {
   sys::HANDLE handle = sys::INVALID_HANDLE_VALUE;
   const HeldResult result = RetryWhileHeld(name, HeldBySharing, [&] {
     handle = sys::CreateFileW(name, access, shareMode, security, creation,
-                              sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+                              sys::FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     return handle != sys::INVALID_HANDLE_VALUE;
   });
   if (held) *held = result == HeldStillHeld;

@@ -7,12 +7,14 @@
 
 namespace ralto {
 
-// sys::CreateFileW with FILE_ATTRIBUTE_NORMAL, waiting while another process holds name.
-// INVALID_HANDLE_VALUE on failure; *held, when given, tells whether the file was still held
-// when the tries ran out: it is there, but what it holds cannot be known now.
+// sys::CreateFileW with FILE_ATTRIBUTE_NORMAL and flags (FILE_FLAG_OPEN_REPARSE_POINT), waiting
+// while another process holds name. INVALID_HANDLE_VALUE on failure; *held, when given, tells
+// whether the file was still held when the tries ran out: it is there, but what it holds
+// cannot be known now.
 [[nodiscard]] sys::HANDLE OpenFileWaiting(const char16_t* name, sys::DWORD access,
                                           sys::DWORD shareMode, void* security,
-                                          sys::DWORD creation, bool* held = nullptr);
+                                          sys::DWORD creation, bool* held = nullptr,
+                                          sys::DWORD flags = 0);
 // sys::MoveFileExW, waiting while either name is held. false on failure, existing left as it
 // was.
 [[nodiscard]] bool MoveFileWaiting(const char16_t* existing, const char16_t* destination,

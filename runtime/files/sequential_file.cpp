@@ -167,7 +167,8 @@ SequentialFile* FindOpenFile(ObjectId number) {
 }
 
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name) {
-  return OpenFile(number, name, ExistingMode, EncodingUtf8);
+  // Others may read along (a backup agent, the indexer, an editor): only a writer is waited for.
+  return OpenFile(number, name, ExistingMode, std::uint32_t{EncodingUtf8} | FileShareRead);
 }
 
 std::intptr_t CreateFileForWrite(ObjectId number, const char16_t* name) {

@@ -39,7 +39,7 @@ enum FileFlags : std::uint32_t {
 // A file already open under number is closed first, even when the open then fails.
 // A file another process holds without sharing is waited for, about 2 s at most. A file
 // opened with FileOwnerOnly when that security cannot be had is not opened.
-// An existing file for reading, UTF-8.
+// An existing file for reading, UTF-8; other processes may read it meanwhile.
 std::intptr_t OpenFileForRead(ObjectId number, const char16_t* name);
 // OpenCreate, UTF-8; an existing file that cannot be opened for reading as well is emptied
 // for writing only.

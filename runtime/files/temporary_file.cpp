@@ -48,19 +48,12 @@ void NextSuffix(char16_t (&suffix)[SuffixUnits + 1]) {
   suffix[SuffixUnits] = 0;
 }
 
-// True when file could be replaced as a name: absent, or neither a folder nor read-only.
-bool CanReplaceFile(const char16_t* file) {
-  sys::DWORD attributes = sys::GetFileAttributesW(file);
-  if (attributes == sys::INVALID_FILE_ATTRIBUTES) return true;
-  return !(attributes & (sys::FILE_ATTRIBUTE_DIRECTORY | sys::FILE_ATTRIBUTE_READONLY));
-}
-
 }  // namespace
 
 sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
                                   char16_t (&name)[TemporaryNameUnits]) {
   int stem = 0;
-  if (!file || !CanReplaceFile(file) || !Append(name, &stem, file) ||
+  if (!file || sys::KeepsItsName(sys::GetFileAttributesW(file)) || !Append(name, &stem, file) ||
       !Append(name, &stem, TemporaryInfix)) {
     return sys::INVALID_HANDLE_VALUE;
   }

@@ -104,6 +104,11 @@ char16_t* DuplicateText(const char16_t* text) {
 
 std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* userData) {
   auto* job = static_cast<DownloadJob*>(userData);
+  // Kept first: a body that is then refused, cut or not stored is still known by how it begins.
+  BodyStart& start = job->start;
+  for (std::size_t i = 0; i < size * count && start.length < BodyStartBytes; ++i) {
+    start.bytes[start.length++] = static_cast<std::uint8_t>(data[i]);
+  }
   if (job->status.load(std::memory_order_relaxed) == DownloadAborted) return 0;
   // Past the cap nothing more is written: the transfer fails with what came before it.
   if ((job->flags & DownloadBounded) &&
@@ -140,9 +145,11 @@ FetchResult RunDownload(DownloadJob* job) {
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
     if (performed == CURLE_OK) {
       outcome = StatusFails(job->flags, status) ? FetchFailed : FetchStored;
-    } else if (performed == CURLE_WRITE_ERROR && job->writeFailed &&
-               AnsweredBeforeOurFailure(job->flags, status)) {
-      // The request was processed: what this side could not keep does not unmake the answer.
+    } else if (AnsweredBeforeOurFailure(job->flags, status) &&
+               ((job->flags & DownloadUnprocessedFails) ||
+                (performed == CURLE_WRITE_ERROR && job->writeFailed))) {
+      // The request was processed: what this side could not keep, or what broke off after the
+      // status line, does not unmake the answer.
       outcome = FetchAnswerLost;
     }
   }
@@ -184,7 +191,8 @@ void ReleaseDownloadJob(DownloadJob* job) {
   sys::HeapFree(generalHeap, 0, job);
 }
 
-std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags) {
+std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags,
+                             BodyStart* start) {
   if (!url || !file) return 0;
   void* memory = sys::HeapAlloc(generalHeap, sys::HEAP_ZERO_MEMORY, sizeof(DownloadJob));
   if (!memory) return 0;
@@ -209,6 +217,7 @@ std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uin
     return reinterpret_cast<std::intptr_t>(job);
   }
   const FetchResult outcome = RunDownload(job);
+  if (start) *start = job->start;
   ReleaseDownloadJob(job);
   return outcome;
 }

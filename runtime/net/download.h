@@ -18,24 +18,38 @@ enum DownloadFlags : std::uint32_t {
   // a body of at most DownloadMaxBytes; the whole transfer within the program's ceiling.
   // (With or without it, a URL that begins with https:// is redirected to https only.)
   DownloadBounded = 4,
-  DownloadErrorStatusFails = 8,   // a final HTTP status of 400 or above fails the transfer
-  DownloadUnprocessedFails = 16,  // so do 407, 408, 429 and 500 or above: never processed
+  DownloadErrorStatusFails = 8,  // a final HTTP status of 400 or above fails the transfer
+  // So do 407, 408, 429 and 500 or above: never processed. Any other final status means the
+  // server processed the request: whatever then breaks off is FetchAnswerLost, never a failure.
+  DownloadUnprocessedFails = 16,
 };
 
 // The largest body a DownloadBounded transfer stores.
 inline constexpr std::int64_t DownloadMaxBytes = 1 << 20;
 
-// What a synchronous FetchUrlToFile gives back. After FetchFailed and FetchAnswerLost no file of
-// that name is left; FetchUnwritable leaves the target as it was.
+// The first bytes of a body, kept as they arrive whatever becomes of the rest: enough for a
+// byte-order mark and a short word.
+inline constexpr int BodyStartBytes = 16;
+struct BodyStart {
+  std::uint8_t bytes[BodyStartBytes];
+  std::int32_t length;
+};
+
+// What a synchronous FetchUrlToFile gives back. After a transfer that was started and did not
+// store its body (FetchFailed, FetchAnswerLost) no file of that name is left; one never started
+// (FetchUnwritable, or FetchFailed for a URL that cannot be converted or no memory) leaves the
+// target as it was.
 enum FetchResult : std::int32_t {
   FetchFailed = 0,  // no answer to keep: the server could not be reached, the connection broke,
                     // the stall guard or the ceiling ended it, a redirect was refused or one too
                     // many, the body grew past the cap, the status failed it under the flags
   FetchStored = 1,  // the whole body is in the file
   // The final response's status arrived, one the flags take as a body from a server that
-  // processed the request (not 3xx, 5xx, 407, 408 or 429), and only our side then failed:
-  // writing the body (no room, the file-size limit, an I/O error), or putting the complete
-  // body in the target's place (held past the wait).
+  // processed the request (not 3xx, 5xx, 407, 408 or 429), and then the body was not stored:
+  // writing it failed (no room, the file-size limit, an I/O error) or the complete body could
+  // not take the target's place (held past the wait); under DownloadUnprocessedFails also
+  // anything else that ended the transfer after the status line (a cut, the cap, the stall
+  // guard, the ceiling).
   FetchAnswerLost = 2,
   // Nothing was requested: the target could not be replaced (a folder, a read-only file) or
   // no file could be made beside it (the folder cannot be written, no room, no inode).
@@ -47,8 +61,10 @@ enum FetchResult : std::int32_t {
 // status is a body.
 // With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0; the job stays
 // allocated for its holder (download_job.h says when it may be released).
+// start, when given, receives the final body's first bytes of a synchronous transfer, also
+// when they were not stored (an asynchronous job keeps them in the job).
 // Absent url or file: 0 and nothing touched. Touches no temporary text.
 [[nodiscard]] std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file,
-                                           std::uint32_t flags = 0);
+                                           std::uint32_t flags = 0, BodyStart* start = nullptr);
 
 }  // namespace ralto

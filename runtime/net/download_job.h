@@ -22,6 +22,8 @@ struct DownloadJob {
   // A write into the file failed or fell short: set by the write function only, never for the
   // cap or an abort, so that the transfer can tell a body it lost from one it refused.
   bool writeFailed;
+  // The body's first bytes, kept by the write function before anything can refuse them.
+  BodyStart start;
   // Set by the download thread as its very last touch of the job: from then on the holder
   // may release it. The status alone cannot tell, since it turns final before the file is
   // closed.

@@ -33,9 +33,11 @@ BINARY = os.environ["RALTO_BINARY"]
 SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
 
 OLD_ANSWER = f"{OLD_IP}\n".encode()
-# Each transfer of a verbose pass, and the files left when it fails.
-TRANSFERS_AND_WHAT_STAYS = (("/ipCheck.php", [CHECK_FILE]),
-                            ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG]))
+# Each transfer of a verbose pass, the files left when it breaks off after its status line,
+# and the box: an update the provider processed is recorded, though its answer is lost.
+TRANSFERS_AND_WHAT_STAYS = (("/ipCheck.php", [CHECK_FILE], ""),
+                            ("/nic/update", [CHECK_FILE, IP_FILE, REQUEST_LOG],
+                             UNREADABLE_ANSWER_BOX))
 NEW_IP = "192.0.2.44"
 PAST_INTERVAL = 3600
 # Runs the program argv[3:] with the x86_64 system calls numbered in argv[2] failing with the
@@ -172,17 +174,26 @@ class ReadOnlyFolder(FaultCase):
                     self.assert_files([] if check_file is None else [CHECK_FILE])
                     self.assertEqual(self.updates(), [])
 
-    def test_a_check_file_that_cannot_be_replaced_stays_whole(self):
-        # Only the check file is a read-only mount: the record's rename onto it fails after
-        # the answer, which then goes unreported; the file that stopped the run is named.
-        self.with_old_check_file()
-        setup = ('mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" && '
-                 'mount -o remount,bind,ro "$W/raltoIP.chk" || exit 97')
-        now = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
-        shown = self.run_in_namespace(setup, [*DEMO, "verbose"], now=now)
-        self.assertEqual(shown, unwritable_box(CHECK_FILE))
-        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
-        self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE])
+    def test_a_check_file_mounted_on_its_own(self):
+        # No rename can replace it. Read-only, it can take no record, so nothing is sent and
+        # the file is named; writable (a container's volume of one file), the record is
+        # written into it, and four runs an hour apart send the change once.
+        for flags, sent in (("ro", 0), ("rw", 1)):
+            with self.subTest(flags=flags):
+                self.fresh()
+                self.with_old_check_file()
+                setup = ('mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" && '
+                         f'mount -o remount,bind,{flags} "$W/raltoIP.chk" || exit 97')
+                born = birth_time(self.folder / CHECK_FILE)
+                shown = [self.run_in_namespace(setup, [*DEMO, "verbose"],
+                                               now=born + hours * PAST_INTERVAL)
+                         for hours in range(1, 5)]
+                self.assertEqual(shown[0], accepted_box(f"good {SERVICE_IP}") if sent
+                                 else unwritable_box(CHECK_FILE))
+                self.assertEqual(len(self.updates()), sent)
+                self.assertEqual(self.read(CHECK_FILE),
+                                 f"{SERVICE_IP}\n".encode() if sent else OLD_ANSWER)
+                self.assertEqual(len(self.files()), 4 if sent else 2)
 
     def test_an_ip_file_that_cannot_be_replaced_sends_nothing(self):
         # The fresh answer cannot take its place: the address the old file holds is not sent.
@@ -253,17 +264,21 @@ class FullDisk(FaultCase):
 
 
     def test_one_free_page_for_the_answer_and_six_runs(self):
-        # The answer's body finds no room: the provider did answer, so the update goes once.
-        for mode, pages in (("silent", 4), ("verbose", 5)):
-            with self.subTest(mode=mode):
+        # The answer's body finds no room: the provider did answer, so the update goes once,
+        # unless it asked to be asked again.
+        for mode, pages, prefix in (("silent", 4, b"good "), ("verbose", 5, b"good "),
+                                    ("silent", 4, b"911 ")):
+            with self.subTest(mode=mode, prefix=prefix):
                 self.fresh()
-                self.service.fault("big", path="/nic/update", bytes=3 * 4096, prefix=b"good ")
+                self.service.fault("big", path="/nic/update", bytes=3 * 4096, prefix=prefix)
                 boxes = [self.on_tiny_disk(pages * 4096, [*DEMO, mode],
                                            check_file=self.read(CHECK_FILE) or OLD_ANSWER)
                          for _ in range(6)]
-                self.assertEqual(len(self.updates()), 1)
+                again = prefix == b"911 "
+                self.assertEqual(len(self.updates()), 6 if again else 1)
                 self.assertEqual(boxes[0], UNREADABLE_ANSWER_BOX)
-                self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
+                self.assertEqual(self.read(CHECK_FILE),
+                                 OLD_ANSWER if again else f"{SERVICE_IP}\n".encode())
                 self.assertIsNone(self.read(RESULT_FILE))
 
     def test_one_inode_to_spare_after_the_ip_file(self):
@@ -462,14 +477,25 @@ class OtherUsers(FaultCase):
         later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
         third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
         clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
-        # A copy the third user can reach: the build may sit in a folder only root may enter.
+        self.run_program([*DEMO, "silent"], binary=self.reachable_copy(),
+                         prefix=["setpriv", *third, "env", *clock])
+        self.assertEqual(self.updates(), [])
+
+    def test_a_umask_that_takes_the_owners_read_bit_still_updates(self):
+        # Files that their own user could not read back would stop every run at the IP file.
+        other = [f"--reuid={self.OTHER}", f"--regid={self.OTHER}", "--clear-groups"]
+        umask = ["sh", "-c", 'umask 0477 && exec "$@"', "sh"]
+        self.assertEqual(self.run_program([*DEMO, "verbose"], binary=self.reachable_copy(),
+                                          prefix=["setpriv", *other, *umask]),
+                         accepted_box(f"good {SERVICE_IP}"))
+
+    def reachable_copy(self):
+        """A copy of the program other users can run: the build may sit in a folder only root
+        may enter."""
         reachable = Path(tempfile.mkdtemp(prefix="ralto-bin-"))
         self.addCleanup(shutil.rmtree, reachable, True)
         reachable.chmod(0o755)
-        binary = shutil.copy2(BINARY, reachable / "ralto-update")
-        self.run_program([*DEMO, "silent"], binary=binary,
-                         prefix=["setpriv", *third, "env", *clock])
-        self.assertEqual(self.updates(), [])
+        return shutil.copy2(BINARY, reachable / "ralto-update")
 
 
 class StandardErrorWithoutReader(FaultCase):
@@ -521,16 +547,24 @@ class ServiceFaults(FaultCase):
                     self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
                     self.assert_files([CHECK_FILE])
 
-    def test_broken_update_keeps_the_old_address_and_no_answer(self):
-        for fault in [{"mode": "reset", "at": "headers"}, {"mode": "reset", "at": "body"},
-                      {"mode": "loop"}, {"mode": "drop"}]:
+    def test_a_broken_update_is_sent_again_unless_its_status_line_came(self):
+        # Once the status line is in, the provider has processed the update: it is recorded
+        # and not sent again, though its answer was lost.
+        for fault in [{"mode": "reset", "at": "start"}, {"mode": "reset", "at": "headers"},
+                      {"mode": "reset", "at": "body"}, {"mode": "loop"}, {"mode": "drop"}]:
             with self.subTest(fault=fault):
                 self.fresh()
                 self.with_old_check_file()
                 self.service.fault(path="/nic/update", **fault)
-                self.assertEqual(self.run_past_interval(), "")
-                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
-                self.assert_files([CHECK_FILE, IP_FILE, REQUEST_LOG])
+                answered = fault.get("at") in ("headers", "body")
+                self.assertEqual(self.run_past_interval("silent"),
+                                 UNREADABLE_ANSWER_BOX if answered else "")
+                self.assertEqual(self.read(CHECK_FILE),
+                                 f"{SERVICE_IP}\n".encode() if answered else OLD_ANSWER)
+                self.assert_files([CHECK_FILE, IP_FILE])
+                sent = len(self.updates())  # a loop sends it once for each redirect
+                self.run_past_interval("silent")
+                self.assertEqual(len(self.updates()), sent if answered else 2 * sent)
 
     def test_redirects_go_to_http_and_https_only(self):
         # Something listens where the redirect points; nothing may ever connect to it.
@@ -615,25 +649,25 @@ class StalledService(FaultCase):
     def test_stalled_update_leaves_no_answer(self):
         self.with_old_check_file()
         self.service.fault("stall", path="/nic/update", after="headers")
-        self.assertEqual(self.run_short_guard("silent"), "")
-        self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+        self.assertEqual(self.run_short_guard("silent"), UNREADABLE_ANSWER_BOX)
+        self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
         self.assert_files([CHECK_FILE, IP_FILE])
 
     def test_bursts_that_never_end_meet_the_ceiling(self):
         # Twelve bytes a second keep the stall guard content for ever; the ceiling does not.
-        for path, left in TRANSFERS_AND_WHAT_STAYS:
+        for path, left, box in TRANSFERS_AND_WHAT_STAYS:
             with self.subTest(path=path):
                 self.fresh()
                 self.with_old_check_file()
                 self.service.fault("endless", path=path, chunk=6, interval=0.5)
-                self.assertEqual(self.run_short_guard(), "")
-                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assertEqual(self.run_short_guard(), box)
+                self.assertEqual(self.read(CHECK_FILE) == OLD_ANSWER, not box)
                 self.assert_files(left)
 
 
 class BigAnswers(FaultCase):
-    """Each transfer of the pass takes 1 MiB at most; a longer or endless body fails it as
-    any broken transfer does, and leaves nothing."""
+    """Each transfer of the pass takes 1 MiB at most; a longer or endless body leaves nothing,
+    and fails the IP query, while an update answered so was processed and is recorded."""
 
     CAP = 1 << 20
 
@@ -654,20 +688,20 @@ class BigAnswers(FaultCase):
                     self.with_old_check_file()
                     self.service.fault("big", path="/nic/update", bytes=self.CAP + extra,
                                        prefix=b"nochg ", fill=b"z", **length)
-                    self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL), "")
-                    self.assertEqual(self.read(CHECK_FILE),
-                                     f"{SERVICE_IP}\n".encode() if taken else OLD_ANSWER)
+                    self.assertEqual(self.run_pass(*DEMO, "silent", age=PAST_INTERVAL),
+                                     "" if taken else UNREADABLE_ANSWER_BOX)
+                    self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
                     self.assertEqual(self.files(), [CHECK_FILE, IP_FILE])
 
     def test_an_endless_body_fails_and_leaves_nothing(self):
-        for path, left in TRANSFERS_AND_WHAT_STAYS:
+        for path, left, box in TRANSFERS_AND_WHAT_STAYS:
             with self.subTest(path=path):
                 self.fresh()
                 self.with_old_check_file()
                 self.service.fault("endless", path=path)
-                self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL), "")
+                self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL), box)
                 self.assertEqual(self.files(), left)
-                self.assertEqual(self.read(CHECK_FILE), OLD_ANSWER)
+                self.assertEqual(self.read(CHECK_FILE) == OLD_ANSWER, not box)
 
     def test_short_of_memory_no_value_is_ever_sent_emptied(self):
         # Which allocation fails first under a sanitizer is not the program's to decide, and

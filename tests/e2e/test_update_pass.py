@@ -317,13 +317,15 @@ class UpdateAnswer(PassCase):
 
     def test_the_providers_try_again_is_shown_but_not_recorded(self):
         for body, line in [(b"911\ngood\n", "911"), (b"dnserr\n", "dnserr"),
-                           (b"\xef\xbb\xbf911 good\n", "\ufeff911 good")]:
+                           (b"\xef\xbb\xbf911 good\n", "\ufeff911 good"),
+                           ("\ufeffdnserr\n".encode("utf-16-be"), None)]:
             for mode in ("verbose", "silent"):
                 with self.subTest(body=body, mode=mode):
                     self.fresh()
                     self.answer_update(body)
-                    self.assertEqual(self.run_pass(*DEMO, mode),
-                                     "" if mode == "silent" else server_box(line))
+                    shown = self.run_pass(*DEMO, mode)
+                    if line is not None:  # UTF-16 is read as UTF-8: no text to expect
+                        self.assertEqual(shown, "" if mode == "silent" else server_box(line))
                     self.assertEqual(self.read(RESULT_FILE), body)
                     self.assertIsNone(self.read(CHECK_FILE))
                     # The dropped record is gone now, not only after the next run's clearing.

@@ -157,6 +157,15 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
   EXPECT_EQ(RemoveFile(Name("fresh").c_str(), RemoveClearReadOnly), 1);
   letGo.join();
   EXPECT_FALSE(std::filesystem::exists(folder / "fresh"));
+  // A reader that shares reading (an indexer, a backup agent) is no holder to a reader.
+  for (sys::DWORD share : {sys::FILE_SHARE_READ, sys::DWORD{0}}) {
+    letGo = HoldFor(Name("source"), share, 300);
+    const sys::UINT pauses = sys::SleepCalls();
+    EXPECT_NE(OpenFileForRead(0, Name("source").c_str()), 0) << share;
+    EXPECT_EQ(sys::SleepCalls() == pauses, share != 0) << share;
+    CloseFileSlot(0);
+    letGo.join();
+  }
 }
 #endif
 
