@@ -2,7 +2,8 @@
 any moment of a pass, a service that misbehaves and hostile arguments.
 
 Whatever happens, a pass ends with exit code 0, and the check file holds exactly what it held
-before or exactly the new IP answer: never a part of either, never nothing by accident. The
+before or exactly the new IP answer: never a part of either, never nothing by accident (one that
+no rename can replace is written in place: its first line is then the old or the new). The
 folder and disk faults run the pass in a mount namespace of its own (unshare -m), so that a
 read-only bind mount or a tiny tmpfs holds even for root and vanishes with the pass.
 """
