@@ -490,6 +490,15 @@ class OtherUsers(FaultCase):
                                           prefix=["setpriv", *other, *umask]),
                          accepted_box(f"good {SERVICE_IP}"))
 
+    def test_an_immutable_check_file_holds_the_update_back(self):
+        self.with_old_check_file()
+        if subprocess.run(["chattr", "+i", self.folder / CHECK_FILE]).returncode:
+            self.skipTest("no immutable files here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder / CHECK_FILE])
+        self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
+                         unwritable_box(CHECK_FILE))
+        self.assertEqual(self.updates(), [])
+
     def reachable_copy(self):
         """A copy of the program other users can run: the build may sit in a folder only root
         may enter."""

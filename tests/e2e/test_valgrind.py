@@ -10,8 +10,7 @@ import unittest
 
 from test_faults import FaultCase
 from test_update_pass import (CHECK_FILE, DEMO, INTERVAL_BOX, OLD_ENOUGH, SERVICE_IP, UNCHANGED_BOX,
-                              UNREADABLE_ANSWER_BOX, USAGE_BOX, accepted_box, birth_time,
-                              implausible_box, server_box)
+                              USAGE_BOX, accepted_box, birth_time, implausible_box, server_box)
 
 MEMCHECK = ["valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
             "--show-leak-kinds=definite,indirect", "--errors-for-leak-kinds=definite,indirect",
@@ -46,8 +45,6 @@ class Memcheck(FaultCase):
              ""),
             ("failed update", lambda: self.service.fault("reset", path="/nic/update", at="start"),
              verbose, ""),
-            ("lost answer", lambda: self.service.fault("reset", path="/nic/update"), verbose,
-             UNREADABLE_ANSWER_BOX),
         ]
         for name, prepare, args, expected in cases:
             with self.subTest(name):
