@@ -31,7 +31,8 @@ std::int32_t FileTimestamp(const char16_t* name, TimestampKind kind) {
 
 namespace {
 
-constexpr sys::DWORD ShareAll = sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE;
+constexpr sys::DWORD ShareAll =
+    sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE | sys::FILE_SHARE_DELETE;
 
 // Copies what is left of input into output: CopyPrepared, CopyFailed when input could not be
 // read, CopyUnwritable when output could not be written.
@@ -94,8 +95,7 @@ bool WriteInPlace(const char16_t* temporary, const char16_t* destination) {
 
 std::int32_t CopyFileTo(const char16_t* source, const char16_t* destination) {
   PreparedCopy copy;
-  return PrepareCopy(source, destination, &copy) == CopyPrepared ? LandCopy(copy, destination)
-                                                                 : 0;
+  return PrepareCopy(source, destination, &copy) == CopyPrepared ? LandCopy(copy, destination) : 0;
 }
 
 CopyResult PrepareCopy(const char16_t* source, const char16_t* destination, PreparedCopy* copy) {
@@ -124,10 +124,9 @@ CopyResult PrepareCopy(const char16_t* source, const char16_t* destination, Prep
 std::int32_t LandCopy(const PreparedCopy& copy, const char16_t* destination) {
   // A rename that turns out refused after all (a mount that Wine cannot see, a holder that
   // shares deleting but keeps a replacement off) is written in place where it can be.
-  const bool renamed =
-      !copy.inPlace &&
-      MoveFileWaiting(copy.temporary, destination,
-                      sys::MOVEFILE_REPLACE_EXISTING | sys::MOVEFILE_WRITE_THROUGH);
+  const bool renamed = !copy.inPlace && MoveFileWaiting(copy.temporary, destination,
+                                                        sys::MOVEFILE_REPLACE_EXISTING |
+                                                            sys::MOVEFILE_WRITE_THROUGH);
   const bool written = renamed || WriteInPlace(copy.temporary, destination);
   if (!renamed) RemoveTemporary(copy.temporary);
   if (!written) return 0;
@@ -137,9 +136,8 @@ std::int32_t LandCopy(const PreparedCopy& copy, const char16_t* destination) {
   // would be too. A stamp that cannot be set leaves that creation time; the copy is in place
   // all the same. Sharing everything and asking only to write attributes, this open never
   // meets a holder's refusal.
-  sys::HANDLE landed =
-      OpenFileWaiting(destination, sys::FILE_WRITE_ATTRIBUTES, ShareAll, nullptr,
-                      sys::OPEN_EXISTING);
+  sys::HANDLE landed = OpenFileWaiting(destination, sys::FILE_WRITE_ATTRIBUTES, ShareAll, nullptr,
+                                       sys::OPEN_EXISTING);
   if (landed != sys::INVALID_HANDLE_VALUE) {
     sys::FILETIME now;
     sys::GetSystemTimeAsFileTime(&now);
