@@ -83,15 +83,14 @@ class TlsFront(socketserver.ThreadingTCPServer):
 
 def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2, back_days=0,
                      key="ec", digest="sha256"):
-    """name.key and name.pem in folder: a P-256 key (or the openssl -newkey key) and a
-    certificate for subject (a CA's with authority), signed with digest by ca (a name made
-    earlier) or by itself; back_days moves its validity into the past."""
+    """name.key and name.pem in folder: a P-256 key (or openssl's -newkey key) and a certificate
+    for subject (a CA's with authority), signed by ca (a name made earlier) or by itself with
+    digest; back_days moves its validity into the past."""
     extensions = (["basicConstraints=critical,CA:TRUE"] if authority else
                   [f"subjectAltName=DNS:{subject}", "basicConstraints=CA:FALSE"])
     command = ["openssl", "req", "-x509", "-newkey", key, "-nodes", "-keyout", f"{name}.key",
-               "-out", f"{name}.pem", "-days", str(days), "-subj", f"/CN={subject}", f"-{digest}"]
-    if key == "ec":
-        command += ["-pkeyopt", "ec_paramgen_curve:P-256"]
+               "-out", f"{name}.pem", "-days", str(days), "-subj", f"/CN={subject}", f"-{digest}",
+               *(["-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" else [])]
     for extension in extensions:
         command += ["-addext", extension]
     if ca is not None:
@@ -122,9 +121,8 @@ class Certificates(FaultCase):
             cls.tearDownClass()
             raise
         (folder / "hosts").write_text(f"127.0.0.1 {NAME}\n")
-        (folder / "legacy.cnf").write_text("openssl_conf = c\n[c]\nssl_conf = s\n[s]\n"
-                                           "system_default = d\n[d]\nMinProtocol = TLSv1\n"
-                                           "CipherString = DEFAULT:@SECLEVEL=0\n")
+        (folder / "legacy.cnf").write_text("openssl_conf=c\n[c]\nssl_conf=s\n[s]\n"
+                                           "system_default=d\n[d]\nCipherString=ALL:@SECLEVEL=0\n")
         system = Path(CA_BUNDLE).read_bytes() if Path(CA_BUNDLE).exists() else b""
         (folder / "bundle.pem").write_bytes((folder / "ca.pem").read_bytes() + system)
         cls.setup = (f"mount --bind {shlex.quote(str(folder / 'hosts'))} /etc/hosts && "
@@ -141,15 +139,13 @@ class Certificates(FaultCase):
         return {k: v for k, v in super().program_env(now).items() if k not in proxy}
 
     def pass_behind(self, certificate, version=None):
-        """One verbose pass against the front showing certificate (offering only that TLS
-        version, to a program whose OpenSSL would take it); its boxes and the number of
-        connections the front accepted."""
+        """One verbose pass against the front showing certificate (offering only version, to a
+        program whose OpenSSL would take it); its boxes and the connections the front accepted."""
         folder = Path(self.keys.name)
+        legacy = f"\nexport OPENSSL_CONF={shlex.quote(str(folder / 'legacy.cnf'))}"
         with TlsFront(folder / f"{certificate}.pem", folder / f"{certificate}.key",
                       self.service.port, version) as front:
-            legacy = f"\nexport OPENSSL_CONF={shlex.quote(str(folder / 'legacy.cnf'))}"
-            shown = self.run_in_namespace(self.setup + (legacy if version else ""),
-                                          [*DEMO, "verbose"])
+            shown = self.run_in_namespace(self.setup + legacy * bool(version), [*DEMO, "verbose"])
         return shown, front.connections
 
     def test_a_trusted_certificate_carries_the_whole_pass(self):
@@ -166,9 +162,9 @@ class Certificates(FaultCase):
                                              "user": DEMO[1], "pass": DEMO[2]})
 
     def test_an_untrusted_certificate_or_an_old_tls_fails_the_transfer(self):
+        bad = ["self-signed", "expired", "wrong-name", "sha1-signed", "rsa-1024"]
         old = [("trusted", ssl.TLSVersion.TLSv1), ("trusted", ssl.TLSVersion.TLSv1_1)]
-        for certificate, version in [*((name, None) for name in ("self-signed", "expired",
-                                     "wrong-name", "sha1-signed", "rsa-1024")), *old]:
+        for certificate, version in [*((name, None) for name in bad), *old]:
             with self.subTest(certificate=certificate, version=version):
                 self.fresh()
                 shown, connections = self.pass_behind(certificate, version)
