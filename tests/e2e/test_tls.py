@@ -63,8 +63,7 @@ class TlsFront(socketserver.ThreadingTCPServer):
     def __init__(self, chain, key, service_port, version=None):
         super().__init__(("127.0.0.1", PORT), Relay)
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        # Security level 0: the front serves weak keys and old versions; the program judges.
-        self.context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        self.context.set_ciphers("DEFAULT:@SECLEVEL=0")  # weak keys too: the program judges
         self.context.load_cert_chain(chain, key)
         if version:
             self.context.minimum_version = self.context.maximum_version = version
@@ -83,9 +82,9 @@ class TlsFront(socketserver.ThreadingTCPServer):
 
 def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2, back_days=0,
                      key="ec", digest="sha256"):
-    """name.key and name.pem in folder: a P-256 key (or openssl's -newkey key) and a certificate
-    for subject (a CA's with authority), signed by ca (a name made earlier) or by itself with
-    digest; back_days moves its validity into the past."""
+    """name.key and name.pem in folder: a P-256 key and a certificate for subject (a CA's with
+    authority), signed by ca (a name made earlier) or by itself; back_days moves its validity
+    into the past; key (openssl's -newkey) and digest replace P-256 and SHA-256."""
     extensions = (["basicConstraints=critical,CA:TRUE"] if authority else
                   [f"subjectAltName=DNS:{subject}", "basicConstraints=CA:FALSE"])
     command = ["openssl", "req", "-x509", "-newkey", key, "-nodes", "-keyout", f"{name}.key",
@@ -139,8 +138,8 @@ class Certificates(FaultCase):
         return {k: v for k, v in super().program_env(now).items() if k not in proxy}
 
     def pass_behind(self, certificate, version=None):
-        """One verbose pass against the front showing certificate (offering only version, to a
-        program whose OpenSSL would take it); its boxes and the connections the front accepted."""
+        """One verbose pass against the front showing certificate; its boxes and the number
+        of connections the front accepted; with version it offers that alone, to a lax OpenSSL."""
         folder = Path(self.keys.name)
         legacy = f"\nexport OPENSSL_CONF={shlex.quote(str(folder / 'legacy.cnf'))}"
         with TlsFront(folder / f"{certificate}.pem", folder / f"{certificate}.key",
