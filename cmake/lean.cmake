@@ -6,6 +6,8 @@ if(NOT EXISTS "${RALTO_LEAN_CURL}/lib/cmake/CURL/CURLConfig.cmake")
   message(FATAL_ERROR "No lean libcurl in ${RALTO_LEAN_CURL}: run scripts/build-lean")
 endif()
 set(CURL_DIR "${RALTO_LEAN_CURL}/lib/cmake/CURL" CACHE PATH "The lean libcurl's CMake package")
+# Its TLS library: the download sets mbedTLS's own certificate profile (ralto_download).
+set(RALTO_CURL_OVER_MBEDTLS ON)
 
 # A copy for small machines ships without symbols.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

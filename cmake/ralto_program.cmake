@@ -17,6 +17,10 @@ function(ralto_download target)
   target_compile_definitions(${target} PRIVATE RALTO_STALL_SECONDS=${ARG_STALL_SECONDS}
                                                RALTO_TRANSFER_SECONDS=${ARG_TRANSFER_SECONDS})
   target_link_libraries(${target} PRIVATE ralto_net ralto_files)
+  # libcurl over mbedTLS (the lean toolchain) gets the certificate profile the others have.
+  if(RALTO_CURL_OVER_MBEDTLS)
+    target_compile_definitions(${target} PRIVATE RALTO_CURL_OVER_MBEDTLS)
+  endif()
 endfunction()
 
 # ralto_program(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]

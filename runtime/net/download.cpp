@@ -3,6 +3,9 @@
 #include "runtime/net/download.h"
 
 #include <curl/curl.h>
+#ifdef RALTO_CURL_OVER_MBEDTLS
+#include <mbedtls/ssl.h>
+#endif
 
 #include <cstdlib>
 #include <new>
@@ -62,6 +65,18 @@ bool NamesHttps(const char* url) {
   return true;
 }
 
+#ifdef RALTO_CURL_OVER_MBEDTLS
+// libcurl over mbedTLS checks certificates against a profile of its own that takes SHA-1
+// signatures and 1024-bit RSA keys; mbedTLS's default profile asks what the system's TLS
+// library asks of the default build: SHA-2 signatures and RSA keys of 2048 bits or more. libcurl
+// hands over the connection's configuration before the handshake.
+CURLcode RequireStrongCertificates(CURL*, void* config, void*) {
+  mbedtls_ssl_conf_cert_profile(static_cast<mbedtls_ssl_config*>(config),
+                                &mbedtls_x509_crt_profile_default);
+  return CURLE_OK;
+}
+#endif
+
 // Sets the options of the job's transfer; false when libcurl refused any of them. Every
 // result counts: an option libcurl does not know (an older libcurl has no protocol lists)
 // would otherwise leave a bound unset without a word.
@@ -76,6 +91,11 @@ bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects),
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L),
       curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, StallSeconds),
+      // TLS 1.0 and 1.1 are broken: a server that offers nothing newer fails the handshake.
+      curl_easy_setopt(curl, CURLOPT_SSLVERSION, CURL_SSLVERSION_TLSv1_2),
+#ifdef RALTO_CURL_OVER_MBEDTLS
+      curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, RequireStrongCertificates),
+#endif
       bounded ? curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https") : CURLE_OK,
       redirects ? curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, redirects) : CURLE_OK,
       bounded ? curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes})

@@ -57,7 +57,8 @@ enum FetchResult : std::int32_t {
 };
 
 // Synchronous: a FetchResult. A transfer whose options libcurl does not all take (one it
-// lacks) fails as a broken one does, with nothing requested. Without the flags above, any
+// lacks) fails as a broken one does, with nothing requested. An https transfer takes TLS 1.2
+// or newer: a server offering only older versions fails it. Without the flags above, any
 // status is a body.
 // With DownloadAsync: the DownloadJob as an opaque non-zero handle, or 0; the job stays
 // allocated for its holder (download_job.h says when it may be released).

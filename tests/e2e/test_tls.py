@@ -60,10 +60,13 @@ class TlsFront(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, chain, key, service_port):
+    def __init__(self, chain, key, service_port, version=None):
         super().__init__(("127.0.0.1", PORT), Relay)
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.set_ciphers("DEFAULT:@SECLEVEL=0")  # weak keys too: the program judges
         self.context.load_cert_chain(chain, key)
+        if version:
+            self.context.minimum_version = self.context.maximum_version = version
         self.service_port = service_port
         self.connections = 0
 
@@ -77,15 +80,16 @@ class TlsFront(socketserver.ThreadingTCPServer):
         self.server_close()
 
 
-def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2, back_days=0):
+def make_certificate(folder, name, subject, *, ca=None, authority=False, days=2, back_days=0,
+                     key="ec", digest="sha256"):
     """name.key and name.pem in folder: a P-256 key and a certificate for subject (a CA's with
     authority), signed by ca (a name made earlier) or by itself; back_days moves its validity
-    into the past."""
+    into the past; key (openssl's -newkey) and digest replace P-256 and SHA-256."""
     extensions = (["basicConstraints=critical,CA:TRUE"] if authority else
                   [f"subjectAltName=DNS:{subject}", "basicConstraints=CA:FALSE"])
-    command = ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
-               "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.pem", "-days", str(days),
-               "-subj", f"/CN={subject}"]
+    command = ["openssl", "req", "-x509", "-newkey", key, "-nodes", "-keyout", f"{name}.key",
+               "-out", f"{name}.pem", "-days", str(days), "-subj", f"/CN={subject}", f"-{digest}",
+               *(["-pkeyopt", "ec_paramgen_curve:P-256"] if key == "ec" else [])]
     for extension in extensions:
         command += ["-addext", extension]
     if ca is not None:
@@ -109,11 +113,15 @@ class Certificates(FaultCase):
             make_certificate(folder, "self-signed", NAME)
             make_certificate(folder, "expired", NAME, ca="ca", days=30, back_days=60)
             make_certificate(folder, "wrong-name", "other." + NAME, ca="ca")
+            make_certificate(folder, "sha1-signed", NAME, ca="ca", digest="sha1")
+            make_certificate(folder, "rsa-1024", NAME, ca="ca", key="rsa:1024")
         except BaseException:
             # tearDownClass is not called after a failed setUpClass: the service goes here.
             cls.tearDownClass()
             raise
         (folder / "hosts").write_text(f"127.0.0.1 {NAME}\n")
+        (folder / "legacy.cnf").write_text("openssl_conf=c\n[c]\nssl_conf=s\n[s]\n"
+                                           "system_default=d\n[d]\nCipherString=ALL:@SECLEVEL=0\n")
         system = Path(CA_BUNDLE).read_bytes() if Path(CA_BUNDLE).exists() else b""
         (folder / "bundle.pem").write_bytes((folder / "ca.pem").read_bytes() + system)
         cls.setup = (f"mount --bind {shlex.quote(str(folder / 'hosts'))} /etc/hosts && "
@@ -129,13 +137,14 @@ class Certificates(FaultCase):
         proxy = self.service.proxy_env()
         return {k: v for k, v in super().program_env(now).items() if k not in proxy}
 
-    def pass_behind(self, certificate):
+    def pass_behind(self, certificate, version=None):
         """One verbose pass against the front showing certificate; its boxes and the number
-        of connections the front accepted."""
+        of connections the front accepted; with version it offers that alone, to a lax OpenSSL."""
         folder = Path(self.keys.name)
+        legacy = f"\nexport OPENSSL_CONF={shlex.quote(str(folder / 'legacy.cnf'))}"
         with TlsFront(folder / f"{certificate}.pem", folder / f"{certificate}.key",
-                      self.service.port) as front:
-            shown = self.run_in_namespace(self.setup, [*DEMO, "verbose"])
+                      self.service.port, version) as front:
+            shown = self.run_in_namespace(self.setup + legacy * bool(version), [*DEMO, "verbose"])
         return shown, front.connections
 
     def test_a_trusted_certificate_carries_the_whole_pass(self):
@@ -151,11 +160,13 @@ class Certificates(FaultCase):
         self.assertEqual(params_of(update), {"hostname": DEMO[0], "myip": SERVICE_IP,
                                              "user": DEMO[1], "pass": DEMO[2]})
 
-    def test_an_untrusted_certificate_fails_the_transfer(self):
-        for certificate in ("self-signed", "expired", "wrong-name"):
-            with self.subTest(certificate=certificate):
+    def test_an_untrusted_certificate_or_an_old_tls_fails_the_transfer(self):
+        bad = ["self-signed", "expired", "wrong-name", "sha1-signed", "rsa-1024"]
+        old = [("trusted", ssl.TLSVersion.TLSv1), ("trusted", ssl.TLSVersion.TLSv1_1)]
+        for certificate, version in [*((name, None) for name in bad), *old]:
+            with self.subTest(certificate=certificate, version=version):
                 self.fresh()
-                shown, connections = self.pass_behind(certificate)
+                shown, connections = self.pass_behind(certificate, version)
                 self.assertEqual(shown, "")
                 # The front was reached: the certificate, not the name, stopped the pass.
                 self.assertGreaterEqual(connections, 1)
