@@ -64,7 +64,7 @@ CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
     }
   }
   sys::CloseHandle(input);
-  // The copy is the record of the last accepted address: it must survive a crash whole.
+  // The copy records the address of the last answered update: it must survive a crash whole.
   if (!sys::FlushFileBuffers(output) && result == CopyPrepared) result = CopyUnwritable;
   sys::CloseHandle(output);
   if (result != CopyPrepared) RemoveTemporary(temporary);
