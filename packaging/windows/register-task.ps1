@@ -5,26 +5,27 @@ Registers a scheduled task that runs ralto-update.exe every five minutes while y
 .DESCRIPTION
 The task runs ralto-update.exe from this script's folder with the given host and account in
 silent mode, in -Folder (where its four working files are kept), as you, and only while you are
-logged on: its boxes need your desktop, and a box nobody can dismiss would hold its run, and with
-it every later run, until the task's time limit. A run still going when the next is due is left
-alone, and a run is stopped after 11 minutes, which leaves room for two slow transfers of five
-minutes each. Registering again under the same -TaskName replaces the task.
+logged on: its boxes need your desktop. A run still going when the next is due is left alone,
+so a box left up holds off the task's runs until the run is stopped after 11 minutes, which
+leaves room for two slow transfers of five minutes each; silent mode shows only the three
+boxes of every mode. Registering again under the same -TaskName replaces the task.
 
 THE PASSWORD IS STORED IN THE TASK IN PLAIN TEXT. The program takes it as an argument, so the
 task's action holds it: you and the administrators of this computer can read it there (Task
-Scheduler, Get-ScheduledTask, the task's file under C:\Windows\System32\Tasks), and while a run
-is going it is in the program's command line, which your other programs and the administrators
-can see. Where the provider offers a password or token that serves only this host's updates,
-give that one.
+Scheduler, Get-ScheduledTask, the task's file under C:\Windows\System32\Tasks). At the start
+of a run it is in the program's command line, which your other programs and the administrators
+can read, until the program overwrites it there with '*', right after reading it. Where the
+provider offers a password or token that serves only this host's updates, give that one.
+Unregister-ScheduledTask -TaskName ralto-update removes the task and the password with it.
 
 .PARAMETER HostName
 The host name to update, e.g. myhost.example.org.
 
 .PARAMETER User
-The user name of the account at the provider.
+Your user name at the dynamic-DNS provider (not your Windows user name).
 
 .PARAMETER Password
-The account's password; asked for with the input hidden when it is not given.
+Your password at the provider; asked for with the input hidden when it is not given.
 
 .PARAMETER Folder
 The working folder; created when missing. Default: this script's folder.
@@ -33,7 +34,7 @@ The working folder; created when missing. Default: this script's folder.
 The task's name in Task Scheduler. Default: ralto-update.
 
 .EXAMPLE
-powershell -ExecutionPolicy Bypass -File .\register-task.ps1 -HostName myhost.example.org -User me
+powershell -ExecutionPolicy Bypass -File .\register-task.ps1 -HostName myhost.example.org -User myuser
 #>
 param(
   [Parameter(Mandatory = $true)] [string] $HostName,

@@ -1,6 +1,6 @@
 """The package installed with apt on a booted Debian 12 (systemd-nspawn -b, a private network)
-and run by its timer and by the cron example against the local service, a unit inside. Real
-root only. The root file system is cached under ~/.cache/ralto/boot per package list."""
+and run by its timer and by the cron example against the local service, a unit inside; then
+upgraded and purged. Real root only. The root file system is cached under ~/.cache/ralto/boot per package list."""
 
 import fcntl
 import hashlib
@@ -186,6 +186,11 @@ class BootedPackage(unittest.TestCase):
         c, unit = self.container, f"ralto-update@{TIMER}.service"
         examples = self.root / "usr/share/doc/ralto-update/examples"
 
+        def control(**keys):
+            return c.run("python3", "-c", "import sys, urllib.request; urllib.request.urlopen("
+                         "'http://127.0.0.1:8245/_control', sys.argv[1].encode())",
+                         json.dumps(keys))
+
         def host_file(host):
             text = (examples / "host.conf").read_text()
             for name, value in (("HOST", host), ("USER_NAME", "myuser"),
@@ -198,10 +203,8 @@ class BootedPackage(unittest.TestCase):
             self.assertEqual(c.sh("systemctl list-units --all --no-legend 'ralto-update*'\n"
                                   "find /etc/systemd /etc/cron.d -type l -name 'ralto-update*'\n"
                                   "systemctl enable -q --now dyndns-service"), "")
-            until(lambda: c.run("python3", "-c", "import sys, urllib.request; urllib.request."
-                                "urlopen('http://127.0.0.1:8245/_control', sys.argv[1].encode())",
-                                json.dumps({"account": f"myuser:{PASSWORD}:{TIMER},{CRON}"})
-                                ).returncode == 0, 30, "the local service")
+            until(lambda: control(account=f"myuser:{PASSWORD}:{TIMER},{CRON}").returncode == 0,
+                  30, "the local service")
 
         def cron_host():
             # Before the timer first runs: the cron recipe's user must not capture it.
@@ -219,6 +222,8 @@ class BootedPackage(unittest.TestCase):
                  f"install -m 600 /dev/stdin /etc/ralto-update/{TIMER}.conf\n"
                  f"systemctl enable -q --now ralto-update@{TIMER}.timer", input=host_file(TIMER))
             self.assert_timer_pass()
+            self.assertEqual(c.sh(f"systemctl show -p TimeoutStartUSec {unit}"),
+                             "TimeoutStartUSec=11min\n")
             self.assertEqual(self.passwords_sent(TIMER), [PASSWORD])
             self.assertNotEqual(self.assert_private(TIMER_STATE, DYNAMIC_UIDS), self.cron_uid)
             c.sh(f"systemctl start {unit}")
@@ -230,12 +235,42 @@ class BootedPackage(unittest.TestCase):
             self.assertEqual(self.passwords_sent(CRON), [PASSWORD])
             self.assert_private(CRON_STATE, [self.cron_uid])
 
+        def stalled_cron_pass():
+            check = self.root / CRON_STATE / "raltoIP.chk"
+            control(mode="stall", path="/ipCheck.php", count=1)
+            check.rename(check.with_name("aside"))
+            until(lambda: "stall" in (self.root / "var/log/dyndns-requests.log").read_text(), 90,
+                  "a cron pass held on the IP query")
+            lines = until(lambda: {p: Path(f"/proc/{p}/cmdline").read_bytes() for p in c.pids()},
+                          10, "the command lines")
+            self.assertEqual([line for line in lines.values() if b"w%41rd" in line], [])
+            (held,) = [p for p, line in lines.items() if line.startswith(b"timeout\x0011m\0sh\0")]
+            os.kill(int(held), 15)
+            until(lambda: not Path(f"/proc/{held}").exists(), 30, "the pass's end")
+            check.with_name("aside").rename(check)
+
         def journal():
             everything = self.journal()
             self.assertIn(f"CMD (cd /{CRON_STATE}", everything)
             self.assertIn("MESSAGE=Alles Gut:", self.journal("-u", unit))
             for secret in (PASSWORD, "w%41rd"):
                 self.assertNotIn(secret, everything)
+
+        def upgrade_and_purge():
+            c.sh("dpkg-deb -R /root/ralto-update.deb /root/next\n"
+                 "sed -i 's/^Version: .*/&+1/' /root/next/DEBIAN/control\n"
+                 "dpkg-deb -b /root/next /root/next.deb >/dev/null && dpkg -i /root/next.deb")
+            timer = f"ralto-update@{TIMER}.timer"
+            self.assertEqual(c.sh(f"systemctl is-enabled {timer} && systemctl is-active {timer}"),
+                             "enabled\nactive\n")
+            c.sh("rm /etc/cron.d/ralto-update && apt-get purge -y -q ralto-update")
+            self.assertEqual(c.sh("systemctl list-units --all --no-legend 'ralto-update*'\n"
+                                  "find /etc/systemd -type l -name 'ralto-update*'\n"
+                                  "pgrep -f ^/usr/bin/ralto-update || true"), "")
+            self.assertEqual([p.name for p in (self.root / "var/lib/ralto-update").iterdir()],
+                             [CRON])
+            self.assertFalse(any((self.root / p).exists()
+                                 for p in ("var/lib/private/ralto-update", "etc/ralto-update")))
 
         def reboot():
             c.halt("reboot")
@@ -252,9 +287,13 @@ class BootedPackage(unittest.TestCase):
                  "intact, leaves 0600 files in a 0700 folder; the next start sends nothing",
                  timer_passes),
                 ("a cron pass: one update, the password intact, the files its user's", cron_pass),
+                ("a cron pass held on a stalled server: 11 minutes' limit, no password in the "
+                 "command line of any process", stalled_cron_pass),
                 ("boxes and cron's commands in the journal, the password in no field (read as "
                  "a member of adm)", journal),
-                ("after a reboot the timer is active and its state is found", reboot)]:
+                ("after a reboot the timer is active and its state is found", reboot),
+                ("an upgrade keeps the timer enabled and running; purge leaves no unit, state, "
+                 "host file or pass, and the cron folder", upgrade_and_purge)]:
             with self.subTest(name):
                 check()
 
