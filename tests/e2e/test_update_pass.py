@@ -318,7 +318,8 @@ class UpdateAnswer(PassCase):
     def test_the_providers_try_again_is_shown_but_not_recorded(self):
         for body, line in [(b"911\ngood\n", "911"), (b"dnserr\n", "dnserr"),
                            (b"\xef\xbb\xbf911 good\n", "\ufeff911 good"),
-                           ("\ufeffdnserr\n".encode("utf-16-be"), None)]:
+                           ("\ufeffdnserr\n".encode("utf-16-be"), None),
+                           ("\ufeff911\n".encode("utf-16-le"), None)]:
             for mode in ("verbose", "silent"):
                 with self.subTest(body=body, mode=mode):
                     self.fresh()
