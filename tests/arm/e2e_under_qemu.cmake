@@ -16,7 +16,8 @@ foreach(program ralto-update ralto-update-short-stall ralto-update-https)
   set(run "${RALTO_QEMU} -U FAKETIME_SHARED -E LD_PRELOAD=${RALTO_ARM_PRELOAD}")
   string(APPEND run " $<TARGET_FILE:${program}>")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/qemu/${program}
-    CONTENT "#!/bin/sh\n[ -z \"$LD_PRELOAD\" ] || exec ${run} \"$@\"\nexec ${RALTO_QEMU} $<TARGET_FILE:${program}> \"$@\"\n"
+    CONTENT "#!/bin/sh\n[ -z \"$LD_PRELOAD\" ] || exec ${run} \"$@\"
+exec ${RALTO_QEMU} $<TARGET_FILE:${program}> \"$@\"\n"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                      WORLD_EXECUTE)
 endforeach()
@@ -28,5 +29,7 @@ foreach(test IN LISTS RALTO_E2E_TESTS)
     set(binary ralto-update-https)
   endif()
   set_tests_properties(${test} PROPERTIES ENVIRONMENT_MODIFICATION
-    "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/qemu/${binary};RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-short-stall;RALTO_EMULATED=set:${RALTO_DEBIAN_ARCH}")
+    "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/qemu/${binary};\
+RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-short-stall;\
+RALTO_EMULATED=set:${RALTO_DEBIAN_ARCH}")
 endforeach()

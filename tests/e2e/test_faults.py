@@ -24,10 +24,11 @@ from pathlib import Path
 
 import winbox
 from service import params_of
-from test_update_pass import (CHECK_FILE, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP, REQUEST_LOG,
-                              RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX, UPDATE_BASE,
-                              USAGE_BOX, PassCase, accepted_box, birth_time, faketime_env,
-                              implausible_box, sanitizer_runtime, server_box, unwritable_box)
+from test_update_pass import (CHECK_FILE, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP,
+                              REQUEST_LOG, RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX,
+                              UPDATE_BASE, USAGE_BOX, PassCase, accepted_box, birth_time,
+                              faketime_env, implausible_box, sanitizer_runtime, server_box,
+                              unwritable_box)
 
 BINARY = os.environ["RALTO_BINARY"]
 SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
