@@ -1,9 +1,17 @@
 # The lean build (the lean preset): the program linked against the static HTTP(S)-only libcurl
-# that scripts/build-lean keeps in the cache, never against the system's.
+# that scripts/build-lean keeps in the cache, never against the system's. Included after
+# cmake/debian-cross.cmake (lean-arm64.cmake, lean-armhf.cmake), the libcurl scripts/build-arm
+# keeps for that architecture.
 include(${CMAKE_CURRENT_LIST_DIR}/cache_dir.cmake)
-set(RALTO_LEAN_CURL "${RALTO_CACHE_DIR}/libcurl-lean")
+if(RALTO_DEBIAN_ARCH)
+  set(RALTO_LEAN_CURL "${RALTO_CACHE_DIR}/libcurl-lean-${RALTO_DEBIAN_ARCH}")
+  set(script build-arm)
+else()
+  set(RALTO_LEAN_CURL "${RALTO_CACHE_DIR}/libcurl-lean")
+  set(script build-lean)
+endif()
 if(NOT EXISTS "${RALTO_LEAN_CURL}/lib/cmake/CURL/CURLConfig.cmake")
-  message(FATAL_ERROR "No lean libcurl in ${RALTO_LEAN_CURL}: run scripts/build-lean")
+  message(FATAL_ERROR "No lean libcurl in ${RALTO_LEAN_CURL}: run scripts/${script}")
 endif()
 set(CURL_DIR "${RALTO_LEAN_CURL}/lib/cmake/CURL" CACHE PATH "The lean libcurl's CMake package")
 # Its TLS library: the download sets mbedTLS's own certificate profile (ralto_download).

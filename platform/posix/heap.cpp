@@ -2,6 +2,7 @@
 // destroying the heap can release whatever is still held.
 #include "platform/heap.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,8 +12,9 @@
 namespace sys {
 namespace {
 
-// Sits in front of every block; its size keeps the block 16-byte aligned.
-struct alignas(16) BlockHeader {
+// Sits in front of every block; its size keeps the block aligned as malloc's own, for any
+// type: 16 bytes on a 64-bit system, 8 on a 32-bit one (as a Windows heap's blocks there).
+struct alignas(std::max_align_t) BlockHeader {
   BlockHeader* previous;
   BlockHeader* next;
   std::size_t bytes;

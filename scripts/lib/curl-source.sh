@@ -1,5 +1,5 @@
 # Debian's curl source, fetched once into the cache and shared by the static libcurl builds
-# (scripts/build-windows, scripts/build-lean). Sourced by bash after setup.sh.
+# (scripts/build-windows, scripts/build-lean, scripts/build-arm). Sourced by bash after setup.sh.
 
 # Source entries for Debian's source packages, mirroring every binary entry of the machine's
 # Debian sources (same URIs, suites, components, keyring), unless it has them already.
@@ -174,4 +174,27 @@ set(CURL_VERSION_STRING "${version%%-*}")
 set(CURL_INCLUDE_DIRS "\${_curl_prefix}/include")
 set(CURL_LIBRARIES CURL::libcurl)
 PACKAGE
+}
+
+# curl_build_lean NAME PREFIX MBEDTLS [OPTION...]: the lean libcurl in PREFIX over the static
+# mbedTLS of the Debian package MBEDTLS (libmbedtls-dev, or libmbedtls-dev:ARCH for another
+# machine, whose --host and tools come as the options). Besides the protocols and libraries
+# every build leaves out: the CA bundle named (no folder of certificates), and the features only
+# an option the program never sets turns on.
+curl_build_lean() {
+  local name=$1 prefix=$2 mbedtls=$3 mbedtls_lib
+  shift 3
+  local options=(
+    --disable-dependency-tracking
+    --with-mbedtls="$prefix" --with-ca-bundle=/etc/ssl/certs/ca-certificates.crt --without-ca-path
+    --disable-cookies --disable-mime --disable-netrc --disable-alt-svc --disable-hsts --disable-doh
+    --disable-crypto-auth --disable-tls-srp --disable-unix-sockets --disable-headers-api
+    --disable-get-easy-options --disable-verbose
+  )
+  # mbedTLS's archives go into the prefix, where no shared library stands beside them: whatever
+  # links against the prefix (the program, libcurl.pc) takes them in.
+  mbedtls_lib=$(dirname "$(dpkg-query -L "$mbedtls" | grep '/libmbedtls\.a$')")
+  curl_link=("$mbedtls_lib"/libmbed{tls,x509,crypto}.a)
+  curl_build "$name" "$prefix" "mbedTLS $(dpkg-query -W -f='${Version}' "$mbedtls")" \
+    "${options[@]}" "$@"
 }

@@ -6,13 +6,17 @@
 export RALTO_CACHE_DIR=${RALTO_CACHE_DIR:-${HOME:-/root}/.cache/ralto}
 
 # install_missing WHO PACKAGE...: installs the packages that are not installed (as root);
-# otherwise prints the line that would and fails.
+# otherwise prints the line that would and fails. A PACKAGE without an architecture is the
+# machine's own (or an architecture-independent one), whatever other architectures' copies of it
+# scripts/build-arm installed beside it.
 install_missing() {
-  local who=$1 p status missing=()
+  local who=$1 p own missing=()
   shift
+  own=$(dpkg --print-architecture)
   for p in "$@"; do
-    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+    [[ "$p" == *:* ]] || p="$p:$own"
+    dpkg-query -W -f='${Architecture} ${Status}\n' "${p%:"$own"}" 2>/dev/null |
+      grep -qE "^(${p#*:}|all) install ok installed$" || missing+=("${p%:"$own"}")
   done
   ((${#missing[@]} > 0)) || return 0
   if ((EUID != 0)); then

@@ -25,10 +25,11 @@ from pathlib import Path
 
 import winbox
 from service import params_of
-from test_update_pass import (CHECK_FILE, DEMO, INTERVAL_BOX, IP_FILE, OLD_IP, REQUEST_LOG,
-                              RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX, UPDATE_BASE,
-                              USAGE_BOX, PassCase, accepted_box, birth_time, faketime_env,
-                              implausible_box, sanitizer_runtime, server_box, unwritable_box)
+from test_update_pass import (CHECK_FILE, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP,
+                              REQUEST_LOG, RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX,
+                              UPDATE_BASE, USAGE_BOX, PassCase, accepted_box, birth_time,
+                              faketime_env, implausible_box, sanitizer_runtime, server_box,
+                              unwritable_box)
 
 BINARY = os.environ["RALTO_BINARY"]
 SHORT_STALL_BINARY = os.environ.get("RALTO_SHORT_STALL_BINARY")
@@ -719,8 +720,8 @@ class BigAnswers(FaultCase):
     def test_short_of_memory_no_value_is_ever_sent_emptied(self):
         # Which allocation fails first under a sanitizer is not the program's to decide, and
         # Wine's address space is not the exe's.
-        if sanitizer_runtime() or os.environ.get("RALTO_UNDER_WINE"):
-            self.skipTest("the address-space limit needs the plain build on Linux")
+        if sanitizer_runtime() or os.environ.get("RALTO_UNDER_WINE") or EMULATED:
+            self.skipTest("the address-space limit needs the plain build on Linux, not qemu")
         address = "1" + "2" * 59999  # plausible, and a request line the service still takes
         self.service.fault("raw", path="/ipCheck.php", body=f"{address}\n".encode())
 
@@ -983,8 +984,8 @@ class HostileArguments(FaultCase):
         self.assertEqual(self.run_program(['demo.example.net "demo', 'x', 'y']), USAGE_BOX)
 
     def test_the_password_is_gone_from_the_command_line_while_the_pass_waits(self):
-        if os.environ.get("RALTO_UNDER_WINE"):
-            self.skipTest("/proc shows Wine's own arguments: the unit test reads the exe's line")
+        if os.environ.get("RALTO_UNDER_WINE") or EMULATED:
+            self.skipTest("/proc shows Wine's or qemu's own arguments")
         self.service.fault("slow", path="/ipCheck.php", chunk=1, interval=1)
         args = ["my host", 'us"er', 'pa "s$', "verbose"]
         run = subprocess.Popen([BINARY, *args], cwd=self.folder, env=self.program_env(),

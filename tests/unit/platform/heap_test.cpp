@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -25,7 +26,7 @@ TEST(HeapTest, BlocksAreAlignedAndZeroFilledOnRequest) {
   for (std::size_t bytes : {1u, 10u, 16u, 100u, 5000u}) {
     void* block = HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t), 0u);
     EXPECT_TRUE(AllZero(block, bytes));
   }
   EXPECT_NE(HeapAlloc(heap, 0, 0), nullptr);
