@@ -182,6 +182,8 @@ class ReadOnlyFolder(FaultCase):
         # written into it, and four runs an hour apart send the change once.
         for flags, sent in (("ro", 0), ("rw", 1)):
             with self.subTest(flags=flags):
+                if EMULATED and flags == "ro":
+                    self.skipTest("qemu-user passes no mount ID through statx")
                 self.fresh()
                 old = OLD_ANSWER + b"and a longer tail to cut off\n"
                 self.with_old_check_file(old)
