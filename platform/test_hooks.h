@@ -9,6 +9,9 @@ namespace sys {
 UINT TimerPeriodRequests();
 // How often Sleep has been called in this process.
 UINT SleepCalls();
+// While at is not null, GetLocalTime gives *at: the clock stands still, and with it the names
+// of temporaries.
+void StopLocalTime(const SYSTEMTIME* at);
 // While refuse holds, OwnerOnlySecurity gives null, as when Windows cannot build it.
 void RefuseOwnerOnlySecurity(bool refuse);
 // Windows: while owner (a SID in text form) is not null, LockFolder reads it as the owner of a

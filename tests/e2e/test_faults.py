@@ -456,20 +456,24 @@ class OtherUsers(FaultCase):
 
 
     def test_a_check_file_the_sticky_bit_keeps_from_a_third_user_holds_the_update_back(self):
-        # Only its owner, the folder's and root may replace it: the update could not be recorded.
-        planter = self.as_other(f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})")
-        self.assertEqual(planter.wait(timeout=30), 0)
-        later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+        # Only its owner, the folder's and root may replace it, a link as a file: the update
+        # could not be recorded.
         third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
-        clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
         # A copy the third user can reach: the build may sit in a folder only root may enter.
         reachable = Path(tempfile.mkdtemp(prefix="ralto-bin-"))
         self.addCleanup(shutil.rmtree, reachable, True)
         reachable.chmod(0o755)
         binary = shutil.copy2(BINARY, reachable / "ralto-update")
-        self.run_program([*DEMO, "silent"], binary=binary,
-                         prefix=["setpriv", *third, "env", *clock])
-        self.assertEqual(self.updates(), [])
+        for plant in (f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})",
+                      f"import os; os.symlink('elsewhere', {CHECK_FILE!r})"):
+            with self.subTest(plant=plant):
+                self.fresh()
+                self.assertEqual(self.as_other(plant).wait(timeout=30), 0)
+                later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+                clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
+                self.run_program([*DEMO, "silent"], binary=binary,
+                                 prefix=["setpriv", *third, "env", *clock])
+                self.assertEqual(self.updates(), [])
 
 
 class StandardErrorWithoutReader(FaultCase):

@@ -160,6 +160,19 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
 }
 #endif
 
+TEST_F(FileSystemTest, ATemporaryIsNeverOpenedThroughALinkAtItsName) {
+  const sys::SYSTEMTIME stopped{2026, 12, 2, 8, 1, 2, 3, 4};  // the first name tried is known
+  sys::StopLocalTime(&stopped);
+  char16_t first[TemporaryNameUnits], second[TemporaryNameUnits];
+  sys::CloseHandle(CreateTemporaryBeside(Name("w").c_str(), nullptr, first));
+  std::filesystem::remove(first);
+  WriteBytes("victim", "victim");
+  std::filesystem::create_hard_link(PathOf("victim"), first);
+  sys::CloseHandle(CreateTemporaryBeside(Name("w").c_str(), nullptr, second));
+  sys::StopLocalTime(nullptr);
+  EXPECT_EQ(ReadBytes("victim"), "victim");
+}
+
 TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
   WriteBytes("w.tmp-abc123", "left by a killed run");
   MakeReadOnly("w.tmp-abc123");
