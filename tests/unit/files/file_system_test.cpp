@@ -157,6 +157,11 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
   EXPECT_EQ(RemoveFile(Name("fresh").c_str(), RemoveClearReadOnly), 1);
   letGo.join();
   EXPECT_FALSE(std::filesystem::exists(folder / "fresh"));
+  letGo = HoldFor(Name("target"), 0, 8000);
+  const sys::UINT pauses = sys::SleepCalls();
+  EXPECT_EQ(CreateFileForWrite(0, Name("target").c_str()), 0);
+  EXPECT_EQ(sys::SleepCalls() - pauses, 8u);  // held past one wait, not waited for again
+  letGo.join();
 }
 #endif
 
@@ -212,14 +217,16 @@ TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
   EXPECT_FALSE(std::filesystem::exists(folder / "plain"));
   EXPECT_EQ(RemoveFile(Name("plain").c_str()), 0);
   EXPECT_EQ(RemoveFile(Name("plain").c_str(), RemoveClearReadOnly), 0);
-  // A name that is not there is held by nobody: nothing waits for it.
+  // Nothing waits for a name nobody holds, nor for a folder, whatever is renamed onto it.
+  std::filesystem::create_directory(folder / "dir");
+  WriteBytes("renamed", "x");
   const sys::UINT pauses = sys::SleepCalls();
   EXPECT_EQ(RemoveTemporary(Name("plain").c_str()), 0);
   EXPECT_EQ(ReplaceWithTemporary(Name("plain").c_str(), Name("absent").c_str(), true), 0);
+  EXPECT_EQ(ReplaceWithTemporary(Name("renamed").c_str(), Name("dir").c_str(), true), 0);
+  EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
   EXPECT_EQ(sys::SleepCalls(), pauses);
   EXPECT_EQ(RemoveFile(nullptr, RemoveClearReadOnly), 0);
-  std::filesystem::create_directory(folder / "dir");
-  EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
   EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
 }
 

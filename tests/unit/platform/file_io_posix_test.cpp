@@ -52,8 +52,7 @@ TEST_F(FileIoTest, OwnerOnlySecurityKeepsOthersOut) {
 }
 
 TEST_F(FileIoTest, PipesAreRefusedWithoutWaitingForAPeer) {
-  // Nobody ever opens the other end: an open that waited would never return. Nor is the pipe
-  // opened at all (a device's driver would see that open); a look through O_PATH is no open.
+  // Nobody opens the other end, and the pipe itself is never opened, only looked at (O_PATH).
   ASSERT_EQ(mkfifo(PathOf("pipe").c_str(), 0644), 0);
   const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(inotify_add_watch(opens, PathOf("pipe").c_str(), IN_OPEN), 0);
