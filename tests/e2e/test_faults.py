@@ -430,6 +430,7 @@ class OtherUsers(FaultCase):
         # Read-only protects the run's own files only: this one is replaced as a name.
         planter = self.as_other(f"import os; os.close(os.open({IP_FILE!r}, os.O_CREAT, 0o444))")
         self.assertEqual(planter.wait(timeout=30), 0)
+        os.chown(self.folder, self.OTHER, self.OTHER)  # in their sticky folder too: CAP_FOWNER
         self.run_program([*DEMO, "silent"])
         self.assertEqual([params_of(u)["myip"] for u in self.updates()], [SERVICE_IP])
 
