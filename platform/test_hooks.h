@@ -9,10 +9,16 @@ namespace sys {
 UINT TimerPeriodRequests();
 // How often Sleep has been called in this process.
 UINT SleepCalls();
+// While at is not null, GetLocalTime gives *at: the clock stands still, and with it the names
+// of temporaries.
+void StopLocalTime(const SYSTEMTIME* at);
 // While refuse holds, OwnerOnlySecurity gives null, as when Windows cannot build it.
 void RefuseOwnerOnlySecurity(bool refuse);
 // Windows: while owner (a SID in text form) is not null, LockFolder reads it as the owner of a
 // folder mutex that exists already, as when another user made it first.
 void NameFolderMutexOwner(const char16_t* owner);
+// Windows: while none holds, LockFolder's file ID queries answer zero IDs, as on a file system
+// that tells none.
+void TellNoFileIds(bool none);
 
 }  // namespace sys

@@ -19,6 +19,7 @@ constexpr std::uint64_t TicksPerDay = TicksPerSecond * 86400;
 #ifdef RALTO_TEST_HOOKS
 std::atomic<UINT> timerPeriodRequests{0};
 std::atomic<UINT> sleepCalls{0};
+std::atomic<const SYSTEMTIME*> stoppedAt{nullptr};
 #endif
 
 // The local zone's offset from UTC in force now, in seconds east. TZ is read again on
@@ -36,6 +37,12 @@ bool CurrentZoneOffset(long* seconds) {
 
 void GetLocalTime(SYSTEMTIME* now) {
   if (!now) return;
+#ifdef RALTO_TEST_HOOKS
+  if (const SYSTEMTIME* at = stoppedAt.load()) {
+    *now = *at;
+    return;
+  }
+#endif
   tzset();
   struct timespec clock;
   clock_gettime(CLOCK_REALTIME, &clock);
@@ -121,6 +128,10 @@ UINT TimerPeriodRequests() {
 
 UINT SleepCalls() {
   return sleepCalls.load(std::memory_order_relaxed);
+}
+
+void StopLocalTime(const SYSTEMTIME* at) {
+  stoppedAt.store(at);
 }
 #endif
 

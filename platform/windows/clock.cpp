@@ -14,6 +14,7 @@ namespace {
 #ifdef RALTO_TEST_HOOKS
 std::atomic<UINT> timerPeriodRequests{0};
 std::atomic<UINT> sleepCalls{0};
+std::atomic<const SYSTEMTIME*> stoppedAt{nullptr};
 #endif
 
 }  // namespace
@@ -22,6 +23,12 @@ static_assert(sizeof(SYSTEMTIME) == sizeof(::SYSTEMTIME));
 static_assert(sizeof(FILETIME) == sizeof(::FILETIME));
 
 void GetLocalTime(SYSTEMTIME* now) {
+#ifdef RALTO_TEST_HOOKS
+  if (const SYSTEMTIME* at = stoppedAt.load()) {
+    *now = *at;
+    return;
+  }
+#endif
   ::GetLocalTime(reinterpret_cast<::SYSTEMTIME*>(now));
 }
 
@@ -61,6 +68,10 @@ UINT TimerPeriodRequests() {
 
 UINT SleepCalls() {
   return sleepCalls.load(std::memory_order_relaxed);
+}
+
+void StopLocalTime(const SYSTEMTIME* at) {
+  stoppedAt.store(at);
 }
 #endif
 

@@ -22,6 +22,8 @@ namespace {
 #ifdef RALTO_TEST_HOOKS
 // Set by the tests alone, to see a mutex of another owner refused.
 const char16_t* namedOwner = nullptr;
+// Set by the tests alone, to see a folder whose file system tells no file ID.
+bool noFileIds = false;
 #endif
 
 // Whether the object's owner is the SID sid (text form); false when it cannot be read.
@@ -45,6 +47,24 @@ bool OwnedBy(::HANDLE object, const wchar_t* sid) {
   return same;
 }
 
+// The file ID queries, 128 bits and the older 64; the tests' flavour may answer them with zero
+// IDs, as a file system that tells none.
+bool QueryFileId(::HANDLE file, ::FILE_ID_INFO* id) {
+  const bool done = ::GetFileInformationByHandleEx(file, FileIdInfo, id, sizeof *id);
+#ifdef RALTO_TEST_HOOKS
+  if (noFileIds) id->FileId = {};
+#endif
+  return done;
+}
+
+bool QueryFileIndex(::HANDLE file, ::BY_HANDLE_FILE_INFORMATION* info) {
+  const bool done = ::GetFileInformationByHandle(file, info);
+#ifdef RALTO_TEST_HOOKS
+  if (noFileIds) info->nFileIndexHigh = info->nFileIndexLow = 0;
+#endif
+  return done;
+}
+
 // Units of a folder's identity in text: a 64-bit serial and a 128-bit ID in hex, a dash
 // between, and the terminator.
 constexpr int IdentityUnits = 16 + 1 + 32 + 1;
@@ -63,10 +83,9 @@ bool FolderIdentity(::HANDLE directory, wchar_t (&identity)[IdentityUnits]) {
   // 128 bits (ReFS needs them, Windows 8 and later); else the 64 of older systems, placed
   // where the 128-bit form of the same file system holds them.
   ::FILE_ID_INFO id{};
-  bool known = ::GetFileInformationByHandleEx(directory, FileIdInfo, &id, sizeof id) &&
-               nonzero(id.FileId);
+  bool known = QueryFileId(directory, &id) && nonzero(id.FileId);
   ::BY_HANDLE_FILE_INFORMATION info;
-  if (!known && ::GetFileInformationByHandle(directory, &info)) {
+  if (!known && QueryFileIndex(directory, &info)) {
     const std::uint64_t index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     id = ::FILE_ID_INFO{info.dwVolumeSerialNumber, {}};
     std::memcpy(id.FileId.Identifier, &index, sizeof index);
@@ -162,6 +181,10 @@ void UnlockFolder(HANDLE lock) {
 #ifdef RALTO_TEST_HOOKS
 void NameFolderMutexOwner(const char16_t* owner) {
   namedOwner = owner;
+}
+
+void TellNoFileIds(bool none) {
+  noFileIds = none;
 }
 #endif
 

@@ -30,17 +30,17 @@ bool Append(char16_t (&buffer)[TemporaryNameUnits], int* length, const char16_t*
   return true;
 }
 
-// A different suffix on every call: the process, the moment and a counter mixed (SplitMix64).
-// Names need not be secret: a name someone planted is an existing file to CREATE_NEW.
-void NextSuffix(char16_t (&suffix)[SuffixUnits + 1]) {
+// A suffix for the attempt: the process, the moment and the attempt's number mixed (SplitMix64).
+// Names need not be secret: a name someone planted, or one this process took a moment ago, is
+// an existing file to CREATE_NEW, and the next attempt tries another.
+void NextSuffix(int attempt, char16_t (&suffix)[SuffixUnits + 1]) {
   static constexpr char16_t Alphabet[] =
       u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  static std::uint64_t counter = 0;
   sys::SYSTEMTIME now;
   sys::GetLocalTime(&now);
   std::uint64_t x = (std::uint64_t{sys::GetCurrentProcessId()} << 32) ^
                     (std::uint64_t{now.wSecond} * 1000 + now.wMilliseconds) ^
-                    (++counter * 0x9E3779B97F4A7C15ull);
+                    ((attempt + 1ull) * 0x9E3779B97F4A7C15ull);
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   x ^= x >> 31;
@@ -59,7 +59,7 @@ sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
   }
   for (int attempt = 0; attempt < CreateAttempts; ++attempt) {
     char16_t suffix[SuffixUnits + 1];
-    NextSuffix(suffix);
+    NextSuffix(attempt, suffix);
     int length = stem;
     if (!Append(name, &length, suffix)) return sys::INVALID_HANDLE_VALUE;
     sys::HANDLE handle = OpenFileWaiting(name, sys::GENERIC_READ | sys::GENERIC_WRITE,

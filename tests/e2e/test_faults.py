@@ -452,6 +452,7 @@ class OtherUsers(FaultCase):
         # Read-only protects the run's own files only: this one is replaced as a name.
         planter = self.as_other(f"import os; os.close(os.open({IP_FILE!r}, os.O_CREAT, 0o444))")
         self.assertEqual(planter.wait(timeout=30), 0)
+        os.chown(self.folder, self.OTHER, self.OTHER)  # in their sticky folder too: CAP_FOWNER
         self.run_program([*DEMO, "silent"])
         self.assertEqual([params_of(u)["myip"] for u in self.updates()], [SERVICE_IP])
 
@@ -479,14 +480,17 @@ class OtherUsers(FaultCase):
 
     def test_a_check_file_the_sticky_bit_keeps_from_a_third_user_holds_the_update_back(self):
         # Only its owner, the folder's and root may replace it: the update could not be recorded.
-        planter = self.as_other(f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})")
-        self.assertEqual(planter.wait(timeout=30), 0)
-        later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
         third = [f"--reuid={self.OTHER + 1}", f"--regid={self.OTHER + 1}", "--clear-groups"]
-        clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
-        self.run_program([*DEMO, "silent"], binary=self.reachable_copy(),
-                         prefix=["setpriv", *third, "env", *clock])
-        self.assertEqual(self.updates(), [])
+        binary = self.reachable_copy()
+        for plant in (f"open({CHECK_FILE!r}, 'w').write({OLD_IP + chr(10)!r})",
+                      f"import os; os.symlink('elsewhere', {CHECK_FILE!r})"):  # their link too
+            self.fresh()
+            self.assertEqual(self.as_other(plant).wait(timeout=30), 0)
+            later = birth_time(self.folder / CHECK_FILE) + PAST_INTERVAL
+            clock = [f"{name}={value}" for name, value in faketime_env(later).items()]
+            self.run_program([*DEMO, "silent"], binary=binary,
+                             prefix=["setpriv", *third, "env", *clock])
+            self.assertEqual(self.updates(), [], plant)
 
     def test_a_umask_that_takes_the_owners_read_bit_still_updates(self):
         # Files that their own user could not read back would stop every run at the IP file.

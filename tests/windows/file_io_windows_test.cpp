@@ -120,7 +120,15 @@ TEST_F(FileIoWindowsTest, AFolderMutexOfAnotherOwnerIsNoLockOfOurs) {
   sys::NameFolderMutexOwner(u"S-1-5-21-1-2-3-1001");
   EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockUnavailable);
   EXPECT_EQ(again, nullptr);
+  sys::UnlockFolder(first);
+  // Where the file system tells no ID, a folder's path tells it: a new mutex for each.
+  sys::TellNoFileIds(true);
+  std::filesystem::create_directory(folder / "other");
+  EXPECT_EQ(sys::LockFolder(Name("other").c_str(), &first), sys::FolderLockTaken);
+  EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockTaken);
+  sys::TellNoFileIds(false);
   sys::NameFolderMutexOwner(nullptr);
+  sys::UnlockFolder(again);
   sys::UnlockFolder(first);
 }
 

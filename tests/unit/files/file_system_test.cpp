@@ -166,8 +166,26 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
     CloseFileSlot(0);
     letGo.join();
   }
+  letGo = HoldFor(Name("target"), 0, 8000);
+  const sys::UINT before = sys::SleepCalls();
+  EXPECT_EQ(CreateFileForWrite(0, Name("target").c_str()), 0);
+  EXPECT_EQ(sys::SleepCalls() - before, 8u);  // held past one wait, not waited for again
+  letGo.join();
 }
 #endif
+
+TEST_F(FileSystemTest, ATemporaryIsNeverOpenedThroughALinkAtItsName) {
+  const sys::SYSTEMTIME stopped{2026, 12, 2, 8, 1, 2, 3, 4};  // the first name tried is known
+  sys::StopLocalTime(&stopped);
+  char16_t first[TemporaryNameUnits], second[TemporaryNameUnits];
+  sys::CloseHandle(CreateTemporaryBeside(Name("w").c_str(), nullptr, first));
+  std::filesystem::remove(first);
+  WriteBytes("victim", "victim");
+  std::filesystem::create_hard_link(PathOf("victim"), first);
+  sys::CloseHandle(CreateTemporaryBeside(Name("w").c_str(), nullptr, second));
+  sys::StopLocalTime(nullptr);
+  EXPECT_EQ(ReadBytes("victim"), "victim");
+}
 
 TEST_F(FileSystemTest, LeftoverTemporariesAreClearedAndNothingElse) {
   WriteBytes("w.tmp-abc123", "left by a killed run");
@@ -208,14 +226,16 @@ TEST_F(FileSystemTest, RemoveHonoursTheReadOnlyAttribute) {
   EXPECT_FALSE(std::filesystem::exists(folder / "plain"));
   EXPECT_EQ(RemoveFile(Name("plain").c_str()), 0);
   EXPECT_EQ(RemoveFile(Name("plain").c_str(), RemoveClearReadOnly), 0);
-  // A name that is not there is held by nobody: nothing waits for it.
+  // Nothing waits for a name nobody holds, nor for a folder, whatever is renamed onto it.
+  std::filesystem::create_directory(folder / "dir");
+  WriteBytes("renamed", "x");
   const sys::UINT pauses = sys::SleepCalls();
   EXPECT_EQ(RemoveTemporary(Name("plain").c_str()), 0);
   EXPECT_EQ(ReplaceWithTemporary(Name("plain").c_str(), Name("absent").c_str(), true), 0);
+  EXPECT_EQ(ReplaceWithTemporary(Name("renamed").c_str(), Name("dir").c_str(), true), 0);
+  EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
   EXPECT_EQ(sys::SleepCalls(), pauses);
   EXPECT_EQ(RemoveFile(nullptr, RemoveClearReadOnly), 0);
-  std::filesystem::create_directory(folder / "dir");
-  EXPECT_EQ(RemoveFile(Name("dir").c_str(), RemoveClearReadOnly), 0);
   EXPECT_TRUE(std::filesystem::is_directory(folder / "dir"));
 }
 

@@ -2,6 +2,7 @@
 // file modes, pipes, descriptors that are not ours, a copier killed mid-copy, and TZ.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,8 +52,10 @@ TEST_F(FileIoTest, OwnerOnlySecurityKeepsOthersOut) {
 }
 
 TEST_F(FileIoTest, PipesAreRefusedWithoutWaitingForAPeer) {
-  // Nobody ever opens the other end: an open that waited would never return.
+  // Nobody opens the other end, and the pipe itself is never opened, only looked at (O_PATH).
   ASSERT_EQ(mkfifo(PathOf("pipe").c_str(), 0644), 0);
+  const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(inotify_add_watch(opens, PathOf("pipe").c_str(), IN_OPEN), 0);
   for (sys::DWORD creation :
        {sys::OPEN_EXISTING, sys::OPEN_ALWAYS, sys::CREATE_ALWAYS, sys::TRUNCATE_EXISTING}) {
     for (sys::DWORD access :
@@ -61,6 +64,9 @@ TEST_F(FileIoTest, PipesAreRefusedWithoutWaitingForAPeer) {
                 INVALID_HANDLE_VALUE);
     }
   }
+  char event[4096];
+  EXPECT_EQ(read(opens, event, sizeof event), -1);
+  close(opens);
 }
 
 TEST_F(FileIoTest, CloseHandleIgnoresWhatIsNotAFileOfOurs) {
