@@ -1,58 +1,60 @@
 # Debian's curl source, fetched once into the cache and shared by the static libcurl builds
 # (scripts/build-windows, scripts/build-lean, scripts/build-arm). Sourced by bash after setup.sh.
 
-# Source entries for Debian's source packages, mirroring every binary entry of the machine's
-# Debian sources (same URIs, suites, components, keyring), unless it has them already.
-curl_source_have_entries() {
-  grep -qsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
-    /etc/apt/sources.list.d/*.list
+# Debian's source index lives in the cache, under an apt configuration of its own: its entries
+# mirror every binary entry of the machine's Debian sources as deb-src (same URIs, suites,
+# components, keyring), and nothing of the machine's apt setup is changed. The machine's other
+# apt settings (a proxy, say) still apply.
+curl_source_apt_dir() { echo "$RALTO_CACHE_DIR/apt-source"; }
+curl_source_apt() {
+  local dir
+  dir=$(curl_source_apt_dir)
+  "$@" -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$dir/sources.list.d" \
+    -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o APT::Sandbox::User="$(id -un)"
 }
-curl_source_add_entries() {
-  local out source_list=/etc/apt/sources.list.d/ralto-deb-src.sources
-  if ((EUID != 0)); then
-    echo "Debian's curl source needs deb-src entries: run once as root" >&2
-    exit 1
-  fi
-  out=$(mktemp)
+# Writes the entries and reads the index anew; quiet unless it fails.
+curl_source_update() {
+  local dir out
+  dir=$(curl_source_apt_dir)
+  mkdir -p "$dir/sources.list.d" "$dir/lists/partial" "$dir/cache/archives/partial" || return 1
+  out=$dir/sources.list.d/debian
+  rm -f "$out".*
   if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
     # Stanzas are separated by empty lines; Enabled: no stanzas stay out.
     awk 'BEGIN { RS = ""; ORS = "\n\n" }
          /(^|\n)Types:[^\n]*deb/ && !/(^|\n)Enabled:[ \t]*no/ {
            sub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' \
-      /etc/apt/sources.list.d/debian.sources >"$out"
+      /etc/apt/sources.list.d/debian.sources >"$out.sources"
   fi
-  if [[ ! -s "$out" && -f /etc/apt/sources.list ]]; then
-    sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' /etc/apt/sources.list >"$out"
-    source_list=/etc/apt/sources.list.d/ralto-deb-src.list
+  if [[ ! -s "$out.sources" && -f /etc/apt/sources.list ]]; then
+    rm -f "$out.sources"
+    sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' /etc/apt/sources.list >"$out.list"
   fi
-  if [[ ! -s "$out" ]]; then
+  if [[ ! -s "$out.sources" && ! -s "$out.list" ]]; then
     echo "no Debian apt source entry to mirror for deb-src" >&2
-    rm -f "$out"
-    exit 1
+    return 1
   fi
-  install -m 644 "$out" "$source_list"
-  rm -f "$out"
-  apt-get update -qq >&2
+  curl_source_apt apt-get update -qq >&2
 }
 
 # The newest source version of curl the index knows, e.g. 7.88.1-10+deb12u12.
 curl_source_index_version() {
-  { apt-cache showsrc curl 2>/dev/null || true; } | sed -n 's/^Version: //p' | sort -V | tail -n 1
+  { curl_source_apt apt-cache showsrc curl 2>/dev/null || true; } | sed -n 's/^Version: //p' |
+    sort -V | tail -n 1
 }
 
 # curl_source_version BUILT: the version a libcurl build should be made from: the index's
-# newest; with no index to ask, BUILT (the cached build's version), so that the build stands.
-# Called in a command substitution, where errexit does not hold: it fails without a version.
+# newest, the index read anew when it is missing or a week old; with no index to ask, BUILT (the
+# cached build's version), so that the build stands. Called in a command substitution, where
+# errexit does not hold: it fails without a version.
 curl_source_version() {
-  local built=$1 version
-  version=$(curl_source_index_version)
-  if [[ -z "$version" && -n "$built" ]]; then
-    version=$built
-  elif [[ -z "$version" ]]; then
-    curl_source_have_entries || curl_source_add_entries || return 1
-    version=$(curl_source_index_version)
-    [[ -n "$version" ]] || { apt-get update -qq >&2 && version=$(curl_source_index_version); }
+  local built=$1 version lists
+  lists=$(curl_source_apt_dir)/lists
+  if [[ -z "$(find "$lists" -maxdepth 1 -name '*_Sources*' -mtime -7 2>/dev/null)" ]]; then
+    curl_source_update || [[ -n "$built" ]] || return 1
   fi
+  version=$(curl_source_index_version)
+  [[ -n "$version" ]] || version=$built
   [[ -n "$version" ]] || { echo "no source version of curl in the apt index" >&2; return 1; }
   echo "$version"
 }
@@ -66,7 +68,7 @@ curl_source_dir() {
   if [[ ! -d "$store/$version" ]]; then
     mkdir -p "$store" && work=$(mktemp -d "$store/.fetch.XXXXXX") || return 1
     # Fetched aside and renamed into place, so that an interrupted fetch leaves nothing.
-    if ! (cd "$work" && apt-get source -qq "curl=$version") >&2; then
+    if ! (cd "$work" && curl_source_apt apt-get source -qq "curl=$version") >&2; then
       rm -rf "$work"
       return 1
     fi
@@ -176,14 +178,14 @@ set(CURL_LIBRARIES CURL::libcurl)
 PACKAGE
 }
 
-# curl_build_lean NAME PREFIX MBEDTLS [OPTION...]: the lean libcurl in PREFIX over the static
-# mbedTLS of the Debian package MBEDTLS (libmbedtls-dev, or libmbedtls-dev:ARCH for another
-# machine, whose --host and tools come as the options). Besides the protocols and libraries
-# every build leaves out: the CA bundle named (no folder of certificates), and the features only
-# an option the program never sets turns on.
+# curl_build_lean NAME PREFIX MBEDTLS_LIB MBEDTLS_VERSION [OPTION...]: the lean libcurl in
+# PREFIX over the static mbedTLS whose archives are in the folder MBEDTLS_LIB (for another
+# machine, --host, its tools and where its headers are come as the options). Besides the
+# protocols and libraries every build leaves out: the CA bundle named (no folder of
+# certificates), and the features only an option the program never sets turns on.
 curl_build_lean() {
-  local name=$1 prefix=$2 mbedtls=$3 mbedtls_lib
-  shift 3
+  local name=$1 prefix=$2 mbedtls_lib=$3 mbedtls_version=$4
+  shift 4
   local options=(
     --disable-dependency-tracking
     --with-mbedtls="$prefix" --with-ca-bundle=/etc/ssl/certs/ca-certificates.crt --without-ca-path
@@ -193,8 +195,6 @@ curl_build_lean() {
   )
   # mbedTLS's archives go into the prefix, where no shared library stands beside them: whatever
   # links against the prefix (the program, libcurl.pc) takes them in.
-  mbedtls_lib=$(dirname "$(dpkg-query -L "$mbedtls" | grep '/libmbedtls\.a$')")
   curl_link=("$mbedtls_lib"/libmbed{tls,x509,crypto}.a)
-  curl_build "$name" "$prefix" "mbedTLS $(dpkg-query -W -f='${Version}' "$mbedtls")" \
-    "${options[@]}" "$@"
+  curl_build "$name" "$prefix" "mbedTLS $mbedtls_version" "${options[@]}" "$@"
 }
