@@ -10,7 +10,17 @@ set(minimum_libcurl 7.85.0)
 set(work ${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/shlibdeps)
 file(MAKE_DIRECTORY ${work}/debian)
 file(WRITE ${work}/debian/control "")
-execute_process(COMMAND dpkg-shlibdeps -O ${RALTO_PACKAGED_PROGRAM} WORKING_DIRECTORY ${work}
+# A cross build's libraries are in no dpkg database: dpkg-shlibdeps finds each in the unpacked
+# package that holds it (-S), with that package's symbols, for the architecture named.
+set(unpacked)
+set(environment)
+if(RALTO_DEBIAN_ROOT)
+  file(GLOB unpacked LIST_DIRECTORIES true ${RALTO_DEBIAN_ROOT}/packages/*)
+  list(TRANSFORM unpacked PREPEND -S)
+  set(environment ${CMAKE_COMMAND} -E env DEB_HOST_ARCH=${RALTO_DEBIAN_ARCH})
+endif()
+execute_process(COMMAND ${environment} dpkg-shlibdeps -O ${unpacked} ${RALTO_PACKAGED_PROGRAM}
+                WORKING_DIRECTORY ${work}
                 OUTPUT_VARIABLE found ERROR_VARIABLE error RESULT_VARIABLE failed
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(failed OR NOT found MATCHES "libcurl4 \\(>= ([^)]+)\\)")
