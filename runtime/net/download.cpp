@@ -68,11 +68,13 @@ bool NamesHttps(const char* url) {
 #ifdef RALTO_CURL_OVER_MBEDTLS
 // libcurl over mbedTLS checks certificates against a profile of its own that takes SHA-1
 // signatures and 1024-bit RSA keys; mbedTLS's default profile asks what the system's TLS
-// library asks of the default build: SHA-2 signatures and RSA keys of 2048 bits or more. libcurl
-// hands over the connection's configuration before the handshake.
+// library asks of the default build: SHA-2 signatures and RSA keys of 2048 bits or more. Its
+// Diffie-Hellman floor is 1024 bits, which the default build refuses too: 2048 here as well.
+// libcurl hands over the connection's configuration before the handshake.
 CURLcode RequireStrongCertificates(CURL*, void* config, void*) {
-  mbedtls_ssl_conf_cert_profile(static_cast<mbedtls_ssl_config*>(config),
-                                &mbedtls_x509_crt_profile_default);
+  auto* tls = static_cast<mbedtls_ssl_config*>(config);
+  mbedtls_ssl_conf_cert_profile(tls, &mbedtls_x509_crt_profile_default);
+  mbedtls_ssl_conf_dhm_min_bitlen(tls, 2048);
   return CURLE_OK;
 }
 #endif

@@ -60,13 +60,17 @@ class TlsFront(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, chain, key, service_port, version=None):
+    def __init__(self, chain, key, service_port, version=None, dh=None):
         super().__init__(("127.0.0.1", PORT), Relay)
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.set_ciphers("DEFAULT:@SECLEVEL=0")  # weak keys too: the program judges
         self.context.load_cert_chain(chain, key)
         if version:
             self.context.minimum_version = self.context.maximum_version = version
+        if dh:  # a finite-field Diffie-Hellman exchange with these parameters, nothing else
+            self.context.load_dh_params(dh)
+            self.context.set_ciphers("DHE-RSA-AES128-GCM-SHA256:@SECLEVEL=0")
+            self.context.maximum_version = ssl.TLSVersion.TLSv1_2
         self.service_port = service_port
         self.connections = 0
 
@@ -115,6 +119,10 @@ class Certificates(FaultCase):
             make_certificate(folder, "wrong-name", "other." + NAME, ca="ca")
             make_certificate(folder, "sha1-signed", NAME, ca="ca", digest="sha1")
             make_certificate(folder, "rsa-1024", NAME, ca="ca", key="rsa:1024")
+            make_certificate(folder, "rsa-2048", NAME, ca="ca", key="rsa:2048")
+            for bits in (1024, 2048):
+                subprocess.run(["openssl", "dhparam", "-dsaparam", "-out", f"dh{bits}.pem",
+                                str(bits)], cwd=folder, capture_output=True, check=True)
         except BaseException:
             # tearDownClass is not called after a failed setUpClass: the service goes here.
             cls.tearDownClass()
@@ -137,13 +145,14 @@ class Certificates(FaultCase):
         proxy = self.service.proxy_env()
         return {k: v for k, v in super().program_env(now).items() if k not in proxy}
 
-    def pass_behind(self, certificate, version=None):
+    def pass_behind(self, certificate, version=None, dh=None):
         """One verbose pass against the front showing certificate; its boxes and the number
-        of connections the front accepted; with version it offers that alone, to a lax OpenSSL."""
+        of connections the front accepted; with version it offers that alone, to a lax OpenSSL;
+        with dh (dh1024, dh2048) only a Diffie-Hellman exchange over those parameters."""
         folder = Path(self.keys.name)
         legacy = f"\nexport OPENSSL_CONF={shlex.quote(str(folder / 'legacy.cnf'))}"
         with TlsFront(folder / f"{certificate}.pem", folder / f"{certificate}.key",
-                      self.service.port, version) as front:
+                      self.service.port, version, dh and folder / f"{dh}.pem") as front:
             shown = self.run_in_namespace(self.setup + legacy * bool(version), [*DEMO, "verbose"])
         return shown, front.connections
 
@@ -159,14 +168,21 @@ class Certificates(FaultCase):
         self.assertEqual(header_of(update, "Host"), f"{NAME}:{PORT}")
         self.assertEqual(params_of(update), {"hostname": DEMO[0], "myip": SERVICE_IP,
                                              "user": DEMO[1], "pass": DEMO[2]})
+        for dh in (None, "dh2048"):  # an RSA key of 2048 bits, and a 2048-bit key exchange
+            with self.subTest(dh=dh):
+                self.fresh()
+                self.assertEqual(self.pass_behind("rsa-2048", dh=dh)[0],
+                                 accepted_box(f"good {SERVICE_IP}"))
 
     def test_an_untrusted_certificate_or_an_old_tls_fails_the_transfer(self):
         bad = ["self-signed", "expired", "wrong-name", "sha1-signed", "rsa-1024"]
         old = [("trusted", ssl.TLSVersion.TLSv1), ("trusted", ssl.TLSVersion.TLSv1_1)]
-        for certificate, version in [*((name, None) for name in bad), *old]:
-            with self.subTest(certificate=certificate, version=version):
+        weak_exchange = ("rsa-2048", None, "dh1024")
+        for certificate, version, dh in [*((name, None, None) for name in bad),
+                                         *((*row, None) for row in old), weak_exchange]:
+            with self.subTest(certificate=certificate, version=version, dh=dh):
                 self.fresh()
-                shown, connections = self.pass_behind(certificate, version)
+                shown, connections = self.pass_behind(certificate, version, dh)
                 self.assertEqual(shown, "")
                 # The front was reached: the certificate, not the name, stopped the pass.
                 self.assertGreaterEqual(connections, 1)
