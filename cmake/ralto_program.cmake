@@ -24,20 +24,34 @@ function(ralto_download target)
 endfunction()
 
 # ralto_program(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]
-#               [UPDATE_BASE base])
+#               [UPDATE_BASE base] [ADDRESS_FAMILY ipv4|ipv6|both])
 # Makes one copy of the program in the build folder's top, named <target>: the updater and the
 # download compiled for it with its knobs, the rest of the runtime and the program's platform
-# (no test hooks) linked in, with the settings every copy shares. The endpoints default to
-# the cache variables RALTO_IP_QUERY_URL and RALTO_UPDATE_BASE, the time bounds to the
-# shipped ones.
+# (no test hooks) linked in, with the settings every copy shares. The endpoints and the
+# family default to the cache variables RALTO_IP_QUERY_URL, RALTO_UPDATE_BASE and
+# RALTO_ADDRESS_FAMILY, the time bounds to the shipped ones.
 function(ralto_program target)
-  cmake_parse_arguments(ARG "" "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE" ""
-                        ${ARGN})
+  cmake_parse_arguments(ARG ""
+    "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE;ADDRESS_FAMILY" "" ${ARGN})
   if(NOT DEFINED ARG_IP_QUERY_URL)
     set(ARG_IP_QUERY_URL ${RALTO_IP_QUERY_URL})
   endif()
   if(NOT DEFINED ARG_UPDATE_BASE)
     set(ARG_UPDATE_BASE ${RALTO_UPDATE_BASE})
+  endif()
+  if(NOT DEFINED ARG_ADDRESS_FAMILY)
+    set(ARG_ADDRESS_FAMILY ${RALTO_ADDRESS_FAMILY})
+  endif()
+  # The families the IP query goes out over, in the download's own flags.
+  if(ARG_ADDRESS_FAMILY STREQUAL "ipv4")
+    set(families DownloadIpv4Only)
+  elseif(ARG_ADDRESS_FAMILY STREQUAL "ipv6")
+    set(families DownloadIpv6Only)
+  elseif(ARG_ADDRESS_FAMILY STREQUAL "both")
+    set(families "DownloadIpv4Only|DownloadIpv6Only")
+  else()
+    message(FATAL_ERROR "${target}: the address family is ipv4, ipv6 or both, not "
+      "\"${ARG_ADDRESS_FAMILY}\"")
   endif()
   set(updater ${RALTO_ROOT}/updater)
   add_executable(${target}
@@ -56,12 +70,14 @@ function(ralto_program target)
   target_compile_definitions(${target} PRIVATE
     "RALTO_IP_QUERY_URL=u\"${ARG_IP_QUERY_URL}\""
     "RALTO_UPDATE_BASE=u\"${ARG_UPDATE_BASE}\""
+    "RALTO_QUERY_FAMILIES=${families}"
   )
   target_link_libraries(${target} PRIVATE ralto_files ralto_net ralto_ui)
   target_link_options(${target} PRIVATE -Wl,--gc-sections)
   if(WIN32)
     target_link_options(${target} PRIVATE -municode -mwindows)
-    # The version resource names this copy's endpoints, which nothing else in the exe shows.
+    # The version resource names this copy's endpoints and family, which nothing else in the
+    # exe shows.
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
     configure_file(${RALTO_ROOT}/packaging/windows/program.rc.in ${rc} @ONLY)
     target_sources(${target} PRIVATE ${rc})

@@ -23,6 +23,9 @@ namespace {
 constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr DateValue InvalidDate = -1;
+// The families the IP query goes out over, each on its own: never the one libcurl would
+// prefer, which on a dual-stack line flips the address recorded from one family to the other.
+constexpr std::uint32_t QueryFamilies = RALTO_QUERY_FAMILIES;
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -82,12 +85,21 @@ EndBox UnwritableBox(const char16_t* file) {
 }
 
 // Digits 1 to 9 only: an answer starting with 0, a sign, a letter or markup is no address.
-bool LooksLikeAddress(const char16_t* ip) {
+// Nor is one of the other family (an IPv6 address holds a colon, an IPv4 one none): behind a
+// proxy only the way to the proxy keeps to the family asked for, and an address of the other
+// family would replace the record the host keeps for this one.
+bool LooksLikeAddress(const char16_t* ip, std::uint32_t family) {
   const std::int32_t start = tempArea.position;
   LeftChars(ip, 1, start);
   const std::int64_t firstDigit = ToInteger(TempText(start));
   ResetTemp(start);
-  return firstDigit >= 1;
+  return firstDigit >= 1 && (FindText(ip, u":") != 0) == (family == DownloadIpv6Only);
+}
+
+bool AnswersLookLikeAddresses() {
+  return (!(QueryFamilies & DownloadIpv4Only) ||
+          LooksLikeAddress(updater.ipv4, DownloadIpv4Only)) &&
+         (!(QueryFamilies & DownloadIpv6Only) || LooksLikeAddress(updater.ipv6, DownloadIpv6Only));
 }
 
 // False when the check file is younger than the minimum age. A date that cannot be told
@@ -147,6 +159,52 @@ void WriteRequestLog() {
   CloseFileSlot(0);
 }
 
+// Asks the IP-query URL over each family the build names and leaves the line to compare, record
+// and send in newIp and in the IP file: the one answer, or for both families "<v4>,<v6>", as
+// providers that take both want them in one request (one family alone deletes the other's
+// record). Both must answer. False ends the pass with *box.
+bool QueryAddress(EndBox* box) {
+  UpdaterState& run = updater;
+  for (const std::uint32_t family : {DownloadIpv4Only, DownloadIpv6Only}) {
+    if (!(QueryFamilies & family)) continue;
+    // An error page is no address: the query fails as if nothing had come. An address that
+    // came but could not be kept here is this folder's fault, not the server's.
+    const std::intptr_t query = FetchUrlToFile(run.ipQueryUrl, run.ipFile,
+                                               DownloadBounded | DownloadErrorStatusFails | family);
+    if (query == FetchFailed) return false;
+    if (query != FetchStored) {
+      *box = UnwritableBox(run.ipFile);
+      return false;
+    }
+    if (OpenFileForRead(0, run.ipFile) == 0) {
+      *box = ComposeBox(u"Fehler", {u"Url ", run.ipQueryUrl,
+                                    u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
+      return false;
+    }
+    StoreFirstLine(family == DownloadIpv4Only ? &run.ipv4 : &run.ipv6);
+  }
+  if (QueryFamilies != (DownloadIpv4Only | DownloadIpv6Only)) {
+    AssignString(&run.newIp, QueryFamilies == DownloadIpv4Only ? run.ipv4 : run.ipv6);
+    return true;
+  }
+  const std::int32_t start = tempArea.position;
+  AppendTemp(run.ipv4);
+  AppendTemp(u",");
+  AppendTemp(run.ipv6);
+  StoreTemp(&run.newIp, start);
+  // The IPv6 answer alone must not stay under the name, to be recorded as what was sent: a
+  // line that does not land leaves no IP file, so no record is made and nothing is sent.
+  if (RemoveFile(run.ipFile) == 0 ||
+      OpenFileWithFlags(0, run.ipFile, OpenCreate, FileReplaceWhole) == 0) {
+    *box = UnwritableBox(run.ipFile);
+    return false;
+  }
+  WriteText(0, run.newIp);
+  WriteText(0, u"\n");
+  CloseFileSlot(0);
+  return true;
+}
+
 // The pass from the check file on, with the working folder locked if it could be; file 0 may
 // still be open when it returns.
 EndBox RunLockedPass() {
@@ -165,24 +223,15 @@ EndBox RunLockedPass() {
     return {};
   }
 
-  // An error page is no address: the query fails as if nothing had come. An address that
-  // came but could not be kept here is this folder's fault, not the server's.
-  const std::intptr_t query =
-      FetchUrlToFile(run.ipQueryUrl, run.ipFile, DownloadBounded | DownloadErrorStatusFails);
-  if (query == FetchFailed) return {};
-  if (query != FetchStored) return UnwritableBox(run.ipFile);
-  if (OpenFileForRead(0, run.ipFile) == 0) {
-    return ComposeBox(u"Fehler", {u"Url ", run.ipQueryUrl,
-                                  u" zur Feststellung der eigenen WAN-IP nicht gefunden"});
-  }
-  StoreFirstLine(&run.newIp);
+  EndBox queryBox;
+  if (!QueryAddress(&queryBox)) return queryBox;
 
   if (StringsEqual(run.newIp, run.oldIp)) {
     if (IsSilent()) return {};
     return ComposeBox(u"Ip-Abfrage:",
                       {u"IP-Adresse unverändert!", run.lineBreak, u"Programm wird beendet."});
   }
-  if (!LooksLikeAddress(run.newIp)) {
+  if (!AnswersLookLikeAddresses()) {
     if (IsSilent()) return {};
     return ComposeBox(u"Fehler in ip-Abfrage:", {run.newIp});
   }

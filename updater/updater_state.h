@@ -30,6 +30,8 @@ struct UpdaterState {
   std::int32_t checkAge;
   StringValue oldIp;
   StringValue newIp;
+  StringValue ipv4;  // the IP answers' first lines over each family asked
+  StringValue ipv6;
   StringValue updateUrl;
   StringValue answer;
 };

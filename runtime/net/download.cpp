@@ -88,6 +88,9 @@ bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
   // a password included, in clear, and take an answer anyone on the path could write.
   const char* redirects = NamesHttps(url) ? "https" : bounded ? "http,https" : nullptr;
   const long follow = (job->flags & DownloadNoRedirect) ? 0L : 1L;
+  const long family = (job->flags & DownloadIpv4Only)   ? CURL_IPRESOLVE_V4
+                      : (job->flags & DownloadIpv6Only) ? CURL_IPRESOLVE_V6
+                                                        : CURL_IPRESOLVE_WHATEVER;
   const CURLcode results[] = {
       curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, follow),
       curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects),
@@ -103,6 +106,7 @@ bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
       bounded ? curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{DownloadMaxBytes})
               : CURLE_OK,
       bounded ? curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds) : CURLE_OK,
+      curl_easy_setopt(curl, CURLOPT_IPRESOLVE, family),
       curl_easy_setopt(curl, CURLOPT_URL, url),
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData),
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, job),

@@ -22,6 +22,11 @@ enum DownloadFlags : std::uint32_t {
   // So do 407, 408, 429 and 500 or above: never processed. Any other final status means the
   // server processed the request: whatever then breaks off is FetchAnswerLost, never a failure.
   DownloadUnprocessedFails = 16,
+  // The connection goes over this family alone, never over the other: a name without an
+  // address of it, or not reached over it, fails the transfer. Behind a proxy it is the
+  // connection to the proxy.
+  DownloadIpv4Only = 32,
+  DownloadIpv6Only = 64,
 };
 
 // The largest body a DownloadBounded transfer stores.

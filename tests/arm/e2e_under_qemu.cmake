@@ -12,7 +12,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_options(ralto_time64_bridge PRIVATE -U_TIME_BITS -U_FILE_OFFSET_BITS)
   string(APPEND RALTO_ARM_PRELOAD ":$<TARGET_FILE:ralto_time64_bridge>")
 endif()
-foreach(program ralto-update ralto-update-short-stall ralto-update-https)
+foreach(program ralto-update ralto-update-short-stall ralto-update-https ralto-update-ipv6
+                ralto-update-both)
   set(run "${RALTO_QEMU} -U FAKETIME_SHARED -E LD_PRELOAD=${RALTO_ARM_PRELOAD}")
   string(APPEND run " $<TARGET_FILE:${program}>")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/qemu/${program}
@@ -31,5 +32,7 @@ foreach(test IN LISTS RALTO_E2E_TESTS)
   set_tests_properties(${test} PROPERTIES ENVIRONMENT_MODIFICATION
     "RALTO_BINARY=set:${CMAKE_BINARY_DIR}/qemu/${binary};\
 RALTO_SHORT_STALL_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-short-stall;\
+RALTO_IPV6_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-ipv6;\
+RALTO_BOTH_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-both;\
 RALTO_EMULATED=set:${RALTO_DEBIAN_ARCH}")
 endforeach()

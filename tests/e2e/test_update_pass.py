@@ -264,7 +264,7 @@ class IpAnswer(PassCase):
     def test_implausible_first_line_is_shown_and_nothing_accepted(self):
         cases = [(b"0.1.2.3\n", "0.1.2.3"), (b"abc\n", "abc"), (b" 1.2.3.4\n", " 1.2.3.4"),
                  (b"+1.2.3.4\n", "+1.2.3.4"), (b"-1.2.3.4\n", "-1.2.3.4"),
-                 (b"<html>\r\n<body>1.2.3.4</body>", "<html>"),
+                 (b"<html>\r\n<body>1.2.3.4</body>", "<html>"), (b"2001:db8::7\n", "2001:db8::7"),
                  (b"\xef\xbb\xbf1.2.3.4\n", "\ufeff1.2.3.4"), (b"$1F\n", "$1F")]
         for body, line in cases:
             for mode, expected in [("verbose", implausible_box(line)), ("silent", "")]:
