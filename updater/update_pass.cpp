@@ -272,9 +272,9 @@ EndBox RunLockedPass() {
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer, and
-  // so is one whose status line came before the transfer broke off.
-  // The request names the client and carries the account as dyndns2 servers read it too.
-  // A provider's "not now" (429, 5xx) holds the next update off as its "try again" does.
+  // so is one whose status line came before the transfer broke off. Its "not now" (429, 5xx)
+  // holds the next update off, as its "try again later" does. The request names the client,
+  // and carries the account the way dyndns2 servers read it as well as in the query.
   BodyStart answerStart{};
   const RequestIdentity identity{u"ralto-update/" RALTO_VERSION, run.user, run.pw};
   const std::intptr_t update =
