@@ -31,8 +31,8 @@ void AppendRefusalMark() {
     const std::int32_t units = TextLength(text) + 1;  // the terminator too
     for (std::int32_t i = 0; i < units; ++i) {
       const char16_t unit = i + 1 < units ? text[i] : u'\0';
-      for (std::uint8_t byte : {static_cast<std::uint8_t>(unit & 0xFF),
-                                static_cast<std::uint8_t>(unit >> 8)}) {
+      for (std::uint8_t byte :
+           {static_cast<std::uint8_t>(unit & 0xFF), static_cast<std::uint8_t>(unit >> 8)}) {
         digest = (digest ^ byte) * 0x100000001b3u;
       }
     }
@@ -46,12 +46,13 @@ void AppendRefusalMark() {
 
 // Writes the area's text from start as the whole hold file, and drops it from the area.
 bool WriteHold(std::int32_t start) {
-  bool landed = OpenFileWithFlags(0, HoldFileName, OpenCreate,
-                                  FileOwnerOnly | FileReplaceWhole) != 0;
-  if (landed) landed = WriteText(0, TempText(start)) != 0;
-  landed = CloseFileSlot(0) != 0 && landed;
+  const bool opened =
+      OpenFileWithFlags(0, HoldFileName, OpenCreate, FileOwnerOnly | FileReplaceWhole) != 0;
+  // A text not written whole keeps the file from landing.
+  WriteText(0, TempText(start));
+  const bool landed = CloseFileSlot(0) != 0;
   ResetTemp(start);
-  return landed;
+  return opened && landed;
 }
 
 }  // namespace

@@ -134,8 +134,9 @@ bool WithinHalfHour(std::int32_t age) {
 
 EndBox IntervalBox() {
   if (IsSilent()) return {};
-  return ComposeBox(u"Fehler in ip-Abfrage-Intervall:",
-                    {u"Intervall kleiner 30 Minuten!", updater.lineBreak, u"Programm wird beendet."});
+  return ComposeBox(
+      u"Fehler in ip-Abfrage-Intervall:",
+      {u"Intervall kleiner 30 Minuten!", updater.lineBreak, u"Programm wird beendet."});
 }
 
 // The hold-off of a try-again answer holds for the half-hour from the hold file's last write,

@@ -41,18 +41,18 @@ constexpr long StallSeconds = RALTO_STALL_SECONDS;
 // transfer alive. A bounded transfer ends after this long, whatever arrives.
 constexpr long TransferSeconds = RALTO_TRANSFER_SECONDS;
 
-// Whether a finished transfer's HTTP status makes it a failure under the job's flags.
-bool StatusFails(std::uint32_t flags, long status) {
-  if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
-  // The server never processed the request: it is to be sent again, not taken as an answer.
-  return (flags & DownloadUnprocessedFails) &&
-         (status >= 500 || status == 407 || status == 408 || status == 429);
-}
-
 // Whether a status is the server's "not now" under the job's flags: too many requests, or
 // trouble on its side.
 bool AsksForLater(std::uint32_t flags, long status) {
   return (flags & DownloadUnprocessedFails) && (status == 429 || status >= 500);
+}
+
+// Whether a finished transfer's HTTP status makes it a failure under the job's flags.
+bool StatusFails(std::uint32_t flags, long status) {
+  if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
+  // The server never processed the request: it is to be sent again, not taken as an answer.
+  return AsksForLater(flags, status) ||
+         ((flags & DownloadUnprocessedFails) && (status == 407 || status == 408));
 }
 
 // Whether a status is an answer the server gave, for a transfer that then broke off on our

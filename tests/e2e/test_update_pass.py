@@ -195,8 +195,7 @@ class RateLimit(PassCase):
     def test_age_boundary_and_a_creation_date_in_the_future(self):
         # The check file holds the service's address, so a run that goes on ends unchanged
         # after the IP query alone.
-        # One from the future counts as old enough, as after the clock was set back. After 25
-        # days the unchanged address is sent again, never after a clock set back.
+        # One from the future counts as old enough, as after a clock set back; 26 days refresh.
         refreshed = accepted_box(f"good {SERVICE_IP}")
         for age, expected in [(1799, INTERVAL_BOX), (1800, UNCHANGED_BOX), (-1, UNCHANGED_BOX),
                               (-86400, UNCHANGED_BOX), (10 * 86400, UNCHANGED_BOX),
@@ -406,6 +405,7 @@ class UpdateAnswer(PassCase):
                     (self.folder / CHECK_FILE).unlink()
                 self.run_pass(*fixed, now=later)
                 self.assertEqual(len(self.updates()), 2)
+                self.assertEqual(HOLD_FILE in self.files(), deleted)  # badauth again, or gone
 
     def test_control_characters_never_reach_the_terminal(self):
         self.answer_update(b"bad\x1b]0;owned\x07\tx\xc2\x9b31m\x7f\r\n")
