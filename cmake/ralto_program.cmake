@@ -24,23 +24,24 @@ function(ralto_download target)
 endfunction()
 
 # ralto_program(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]
-#               [UPDATE_BASE base] [ADDRESS_FAMILY ipv4|ipv6|both])
+#               [UPDATE_BASE base] [ADDRESS_FAMILY ipv4|ipv6|both] [REFRESH_DAYS d])
 # Makes one copy of the program in the build folder's top, named <target>: the updater and the
 # download compiled for it with its knobs, the rest of the runtime and the program's platform
-# (no test hooks) linked in, with the settings every copy shares. The endpoints and the
-# family default to the cache variables RALTO_IP_QUERY_URL, RALTO_UPDATE_BASE and
-# RALTO_ADDRESS_FAMILY, the time bounds to the shipped ones.
+# (no test hooks) linked in, with the settings every copy shares. The endpoints, the family and
+# the refresh period default to the cache variables RALTO_IP_QUERY_URL, RALTO_UPDATE_BASE,
+# RALTO_ADDRESS_FAMILY and RALTO_REFRESH_DAYS, the time bounds to the shipped ones.
 function(ralto_program target)
   cmake_parse_arguments(ARG ""
-    "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE;ADDRESS_FAMILY" "" ${ARGN})
-  if(NOT DEFINED ARG_IP_QUERY_URL)
-    set(ARG_IP_QUERY_URL ${RALTO_IP_QUERY_URL})
-  endif()
-  if(NOT DEFINED ARG_UPDATE_BASE)
-    set(ARG_UPDATE_BASE ${RALTO_UPDATE_BASE})
-  endif()
-  if(NOT DEFINED ARG_ADDRESS_FAMILY)
-    set(ARG_ADDRESS_FAMILY ${RALTO_ADDRESS_FAMILY})
+    "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE;ADDRESS_FAMILY;REFRESH_DAYS" ""
+    ${ARGN})
+  foreach(knob IP_QUERY_URL UPDATE_BASE ADDRESS_FAMILY REFRESH_DAYS)
+    if(NOT DEFINED ARG_${knob})
+      set(ARG_${knob} ${RALTO_${knob}})
+    endif()
+  endforeach()
+  # An age in seconds is a signed 32-bit number.
+  if(NOT ARG_REFRESH_DAYS MATCHES "^[0-9]+$" OR ARG_REFRESH_DAYS GREATER 24855)
+    message(FATAL_ERROR "REFRESH_DAYS ${ARG_REFRESH_DAYS}: whole days from 0 (never) to 24855")
   endif()
   # The families the IP query goes out over, in the download's own flags.
   if(ARG_ADDRESS_FAMILY STREQUAL "ipv4")
@@ -58,6 +59,7 @@ function(ralto_program target)
     ${updater}/main.cpp
     ${updater}/updater_state.cpp
     ${updater}/update_pass.cpp
+    ${updater}/hold_file.cpp
     ${updater}/update_url.cpp
   )
   set(knobs)
@@ -71,13 +73,16 @@ function(ralto_program target)
     "RALTO_IP_QUERY_URL=u\"${ARG_IP_QUERY_URL}\""
     "RALTO_UPDATE_BASE=u\"${ARG_UPDATE_BASE}\""
     "RALTO_QUERY_FAMILIES=${families}"
+    RALTO_REFRESH_DAYS=${ARG_REFRESH_DAYS}
+    # The update request's User-Agent names the program and this version.
+    "RALTO_VERSION=\"${PROJECT_VERSION}\""
   )
   target_link_libraries(${target} PRIVATE ralto_files ralto_net ralto_ui)
   target_link_options(${target} PRIVATE -Wl,--gc-sections)
   if(WIN32)
     target_link_options(${target} PRIVATE -municode -mwindows)
-    # The version resource names this copy's endpoints and family, which nothing else in the
-    # exe shows.
+    # The version resource names this copy's endpoints, family and refresh period, which
+    # nothing else in the exe shows.
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
     configure_file(${RALTO_ROOT}/packaging/windows/program.rc.in ${rc} @ONLY)
     target_sources(${target} PRIVATE ${rc})

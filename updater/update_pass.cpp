@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 
 #include "platform/folder_lock.h"
 #include "runtime/files/date.h"
@@ -13,19 +14,30 @@
 #include "runtime/net/download.h"
 #include "runtime/strings/command_line.h"
 #include "runtime/strings/string_ops.h"
+#include "runtime/strings/text_convert.h"
 #include "runtime/ui/message_box.h"
+#include "updater/hold_file.h"
 #include "updater/update_url.h"
 #include "updater/updater_state.h"
 
 namespace ralto {
 namespace {
 
-constexpr std::int32_t MinimumCheckAge = 1800;  // seconds
+constexpr std::int32_t MinimumCheckAge = 1800;  // seconds, between updates
+// Providers expire a host that sees no update for a month or so: an unchanged address is sent
+// again once the record is this old (never for 0).
+static_assert(RALTO_REFRESH_DAYS >= 0 && RALTO_REFRESH_DAYS <= 24855,
+              "RALTO_REFRESH_DAYS: 0 to 24855 days, the seconds of a signed 32-bit age");
+constexpr std::int32_t RefreshAge = RALTO_REFRESH_DAYS * 86400;  // seconds
 constexpr std::uint32_t AnswerPauseMs = 250;
 constexpr DateValue InvalidDate = -1;
 // The families the IP query goes out over, each on its own: never the one libcurl would
 // prefer, which on a dual-stack line flips the address recorded from one family to the other.
 constexpr std::uint32_t QueryFamilies = RALTO_QUERY_FAMILIES;
+// The age of a date that cannot be told (past 2038), or of no record at all. Every rule reads
+// it as a clock set back far: it blocks nothing, holds nothing off and refreshes nothing. No
+// difference of two dates gives it.
+constexpr std::int32_t UnknownAge = std::numeric_limits<std::int32_t>::min();
 
 // Compared exactly: "Silent" or "silent " is a run that reports.
 bool IsSilent() {
@@ -102,16 +114,54 @@ bool AnswersLookLikeAddresses() {
          (!(QueryFamilies & DownloadIpv6Only) || LooksLikeAddress(updater.ipv6, DownloadIpv6Only));
 }
 
-// False when the check file is younger than the minimum age. A date that cannot be told
-// (past 2038) never blocks the run: the difference would be meaningless. Nor does a check file
-// from the future: after the clock was set back it would block for as long as it had been
-// ahead, a year or more.
-bool CheckFileOldEnough() {
-  const DateValue created = FileTimestamp(updater.checkFile, TimestampCreation);
+// When a file was last written: the later of its creation and its last write. A file
+// written in place keeps its creation time (on Linux its birth), and one renamed onto a name
+// on Windows may get the creation time of the file it replaced (NTFS), so neither time alone
+// tells. InvalidDate when either cannot be told.
+DateValue LastWritten(const char16_t* file) {
+  const DateValue created = FileTimestamp(file, TimestampCreation);
+  const DateValue written = FileTimestamp(file, TimestampLastWrite);
+  if (created == InvalidDate || written == InvalidDate) return InvalidDate;
+  return created > written ? created : written;
+}
+
+// When the record of the last answered update was written: the half-hour and the refresh
+// both count from here, and nothing else tells them.
+DateValue RecordWritten() {
+  return LastWritten(updater.checkFile);
+}
+
+// Seconds from date to now; UnknownAge when either cannot be told.
+std::int32_t AgeOf(DateValue date) {
   const DateValue now = CurrentDate();
-  if (created == InvalidDate || now == InvalidDate) return true;
-  updater.checkAge = now - created;
-  return updater.checkAge < 0 || updater.checkAge >= MinimumCheckAge;
+  if (date == InvalidDate || now == InvalidDate) return UnknownAge;
+  return now - date;
+}
+
+// Within the half-hour of an update. One from the future does not count: after the clock was
+// set back it would block for as long as it had been ahead, a year or more.
+bool WithinHalfHour(std::int32_t age) {
+  return age >= 0 && age < MinimumCheckAge;
+}
+
+EndBox IntervalBox() {
+  if (IsSilent()) return {};
+  return ComposeBox(
+      u"Fehler in ip-Abfrage-Intervall:",
+      {u"Intervall kleiner 30 Minuten!", updater.lineBreak, u"Programm wird beendet."});
+}
+
+// The hold-off of a try-again answer holds for the half-hour from the hold file's last write,
+// and also while that lies in the future by no more than the half-hour (a clock set back a
+// little); further ahead, the clock was set back and it does not hold.
+bool HeldOff() {
+  const std::int32_t age = AgeOf(LastWritten(HoldFileName));
+  return age >= -MinimumCheckAge && age < MinimumCheckAge;
+}
+
+// The unchanged address is sent again to keep the host alive at the provider.
+bool RefreshDue() {
+  return RefreshAge > 0 && updater.checkAge >= RefreshAge;
 }
 
 bool IsAcceptedAnswer(const char16_t* answer) {
@@ -120,7 +170,9 @@ bool IsAcceptedAnswer(const char16_t* answer) {
 
 // Whether the body begins with word, in the text form its byte-order mark names: UTF-8 with
 // or without one, or UTF-16 in either byte order.
-bool BodyBeginsWith(const BodyStart& start, const char* word) {
+// wholeWord: and the word ends there, with the body or a space or control character (the
+// bytes kept reach past the longest word in UTF-16).
+bool BodyBeginsWith(const BodyStart& start, const char* word, bool wholeWord = false) {
   const std::uint8_t* bytes = start.bytes;
   int at = 0;
   int width = 1;  // bytes a character
@@ -141,7 +193,8 @@ bool BodyBeginsWith(const BodyStart& start, const char* word) {
     }
     if (width == 2 && bytes[at + 1 - low] != 0) return false;
   }
-  return true;
+  if (!wholeWord || at + width > start.length) return true;
+  return bytes[at + low] <= ' ' && (width == 1 || bytes[at + 1 - low] == 0);
 }
 
 // The provider's failure on its side, to be tried again later: a body that begins with 911 or
@@ -149,6 +202,17 @@ bool BodyBeginsWith(const BodyStart& start, const char* word) {
 // answer whose body could not be kept is judged too.
 bool AsksToTryAgain(const BodyStart& start) {
   return BodyBeginsWith(start, "911") || BodyBeginsWith(start, "dnserr");
+}
+
+// A refusal only the user can lift (the account, the host, the client): the providers count
+// sending again before that as abuse. Judged as the try-again answer, by a first word that
+// ends at the body's end or at a space or control character.
+const char* RefusalWord(const BodyStart& start) {
+  for (const char* word :
+       {"badauth", "!donator", "notfqdn", "nohost", "numhost", "abuse", "badagent", "badsys"}) {
+    if (BodyBeginsWith(start, word, true)) return word;
+  }
+  return nullptr;
 }
 
 // Written fresh and put in place whole; the password in it is for the owner only, from the
@@ -209,24 +273,30 @@ bool QueryAddress(EndBox* box) {
 // still be open when it returns.
 EndBox RunLockedPass() {
   UpdaterState& run = updater;
-  if (OpenFileForRead(0, run.checkFile) != 0) {
-    if (!CheckFileOldEnough()) {
-      if (IsSilent()) return {};
-      return ComposeBox(
-          u"Fehler in ip-Abfrage-Intervall:",
-          {u"Intervall kleiner 30 Minuten!", run.lineBreak, u"Programm wird beendet."});
-    }
+  run.checkAge = UnknownAge;
+  const bool recorded = OpenFileForRead(0, run.checkFile) != 0;
+  if (recorded) {
+    run.checkAge = AgeOf(RecordWritten());
+    if (WithinHalfHour(run.checkAge)) return IntervalBox();
     StoreFirstLine(&run.oldIp);
   } else if (OpenFoundFileHeld()) {
     // Held by another program for longer than an open waits: the address it records is
     // unknown, and taking it for none would send the update again. The next run tries.
     return {};
   }
+  // A refusal stands while its record does: deleting the check file (forcing an update) or
+  // another account lifts it. Nothing is asked while it stands.
+  const HoldKind hold = ReadHold(&run.answer);
+  if (hold == HoldOff && HeldOff()) return IntervalBox();
+  if (hold == HoldRefused && recorded) {
+    if (IsSilent()) return {};
+    return ComposeBox(u"Meldung vom UpdateServer:", {run.answer});
+  }
 
   EndBox queryBox;
   if (!QueryAddress(&queryBox)) return queryBox;
 
-  if (StringsEqual(run.newIp, run.oldIp)) {
+  if (StringsEqual(run.newIp, run.oldIp) && !RefreshDue()) {
     if (IsSilent()) return {};
     return ComposeBox(u"Ip-Abfrage:",
                       {u"IP-Adresse unverändert!", run.lineBreak, u"Programm wird beendet."});
@@ -252,12 +322,17 @@ EndBox RunLockedPass() {
   if (!IsSilent()) WriteRequestLog();
   // A provider that is down never processed the update: nothing is recorded, so that the
   // next run sends it again; a refusal it did give (badauth with 401, say) is an answer, and
-  // so is one whose status line came before the transfer broke off.
+  // so is one whose status line came before the transfer broke off. Its "not now" (429, 5xx)
+  // holds the next update off, as its "try again later" does. The request names the client,
+  // and carries the account the way dyndns2 servers read it as well as in the query.
   BodyStart answerStart{};
-  const std::intptr_t update = FetchUrlToFile(
-      run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails, &answerStart);
-  if (update == FetchFailed || update == FetchUnwritable) {
+  const RequestIdentity identity{u"ralto-update/" RALTO_VERSION, run.user, run.pw};
+  const std::intptr_t update =
+      FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails,
+                     &answerStart, &identity);
+  if (update == FetchFailed || update == FetchUnwritable || update == FetchServerBusy) {
     RemoveTemporary(record.temporary);
+    if (update == FetchServerBusy && !HoldOffUpdates()) return UnwritableBox(HoldFileName);
     return update == FetchUnwritable ? UnwritableBox(run.resultFile) : EndBox{};
   }
   // An answer whose body could not be kept was given all the same, and is recorded as
@@ -268,11 +343,25 @@ EndBox RunLockedPass() {
   // An answer the server gave, a refusal included, is recorded and never repeated, but for
   // its own "try again later". A record that cannot be put in place leaves the next run to
   // send again, and no box claims what was not kept: a verbose run names the file instead.
+  // Both holds are kept apart from the record: a try-again never touches the check file, so
+  // that one answered to a refresh does not put the next refresh off.
   const bool tryAgain = AsksToTryAgain(answerStart);
+  const char* refusal = tryAgain ? nullptr : RefusalWord(answerStart);
   if (tryAgain) {
     RemoveTemporary(record.temporary);
+    if (!HoldOffUpdates()) return UnwritableBox(HoldFileName);
   } else if (!LandCopy(record, run.checkFile)) {
     return UnwritableBox(run.checkFile);
+  } else if (!refusal) {
+    ReleaseHold();
+  } else {
+    // An answer that could not be read is remembered by its word.
+    if (!readable) {
+      const std::int32_t word = tempArea.position;
+      Utf8ToTemp(refusal, word);
+      StoreTemp(&run.answer, word);
+    }
+    if (!KeepRefusal(run.answer)) return UnwritableBox(HoldFileName);
   }
   if (!readable) return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
   PauseMs(AnswerPauseMs);

@@ -12,8 +12,9 @@ inline constexpr char16_t CheckFileName[] = u"raltoIP.chk";
 inline constexpr char16_t IpFileName[] = u"raltoIP.log";
 inline constexpr char16_t RequestLogName[] = u"raltoUp.log";
 inline constexpr char16_t ResultFileName[] = u"ralto.log";
+inline constexpr char16_t HoldFileName[] = u"raltoHold.chk";
 inline constexpr const char16_t* WorkingFiles[] = {CheckFileName, IpFileName, RequestLogName,
-                                                   ResultFileName};
+                                                   ResultFileName, HoldFileName};
 
 struct UpdaterState {
   std::int32_t argCount;
@@ -27,7 +28,7 @@ struct UpdaterState {
   StringValue ipFile;
   StringValue resultFile;
   StringValue lineBreak;
-  std::int32_t checkAge;
+  std::int32_t checkAge;  // seconds since the record was last written (UnknownAge: none)
   StringValue oldIp;
   StringValue newIp;
   StringValue ipv4;  // the IP answers' first lines over each family asked

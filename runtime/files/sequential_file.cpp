@@ -158,7 +158,8 @@ bool OpenFoundFileHeld() {
 }
 
 void InitFileTable() {
-  fileTable = CreateObjectTable(sizeof(SequentialFile), FileTableStep, CloseFileSlot);
+  fileTable = CreateObjectTable(sizeof(SequentialFile), FileTableStep,
+                                [](ObjectId number) { CloseFileSlot(number); });
 }
 
 SequentialFile* FindOpenFile(ObjectId number) {
@@ -309,11 +310,15 @@ std::int32_t WriteText(ObjectId number, const char16_t* text) {
   return written;
 }
 
-void CloseFileSlot(ObjectId number) {
-  if (!fileTable) return;
-  if (number == -1) return ReleaseAllObjects(fileTable);
+std::int32_t CloseFileSlot(ObjectId number) {
+  if (!fileTable) return 1;
+  if (number == -1) {
+    ReleaseAllObjects(fileTable);
+    return 1;
+  }
   SequentialFile* file = FindOpenFile(number);
-  if (!file) return;
+  if (!file) return 1;
+  std::int32_t landed = 1;
   if (file->buffer) {
     FlushFileBuffer(file);
     sys::HeapFree(generalHeap, 0, file->buffer);
@@ -323,14 +328,15 @@ void CloseFileSlot(ObjectId number) {
     char16_t* temporary = file->landing;
     if (file->writeFailed) {
       RemoveTemporary(temporary);
+      landed = 0;
     } else {
-      // One that cannot land leaves the old file whole; a close has no one to tell.
-      static_cast<void>(
-          ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false));
+      // One that cannot land leaves the old file whole.
+      landed = ReplaceWithTemporary(temporary, temporary + TextLength(temporary) + 1, false);
     }
     sys::HeapFree(generalHeap, 0, file->landing);
   }
   ReleaseObject(fileTable, number);
+  return landed;
 }
 
 void CloseAllFiles() {

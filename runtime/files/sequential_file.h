@@ -54,8 +54,10 @@ bool OpenFoundFileHeld();
 // written (number not open, empty text, file opened for reading, failed conversion). A text
 // not written whole, for whatever reason, keeps a FileReplaceWhole file from landing.
 std::int32_t WriteText(ObjectId number, const char16_t* text);
-// Flushes and closes; -1 closes every file; a number that is not open is ignored.
-void CloseFileSlot(ObjectId number);
+// Flushes and closes; -1 closes every file; a number that is not open is ignored. 0 when a
+// FileReplaceWhole file did not take its name's place (a write failed, or the rename did), else
+// 1.
+std::int32_t CloseFileSlot(ObjectId number);
 void CloseAllFiles();
 
 // One file of the table. readMode 1: bufferCount bytes of read-ahead are still unread, the

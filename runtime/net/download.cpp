@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/file_io.h"
@@ -40,12 +41,18 @@ constexpr long StallSeconds = RALTO_STALL_SECONDS;
 // transfer alive. A bounded transfer ends after this long, whatever arrives.
 constexpr long TransferSeconds = RALTO_TRANSFER_SECONDS;
 
+// Whether a status is the server's "not now" under the job's flags: too many requests, or
+// trouble on its side.
+bool AsksForLater(std::uint32_t flags, long status) {
+  return (flags & DownloadUnprocessedFails) && (status == 429 || status >= 500);
+}
+
 // Whether a finished transfer's HTTP status makes it a failure under the job's flags.
 bool StatusFails(std::uint32_t flags, long status) {
   if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
   // The server never processed the request: it is to be sent again, not taken as an answer.
-  return (flags & DownloadUnprocessedFails) &&
-         (status >= 500 || status == 407 || status == 408 || status == 429);
+  return AsksForLater(flags, status) ||
+         ((flags & DownloadUnprocessedFails) && (status == 407 || status == 408));
 }
 
 // Whether a status is an answer the server gave, for a transfer that then broke off on our
@@ -107,6 +114,12 @@ bool SetTransferOptions(CURL* curl, DownloadJob* job, const char* url) {
               : CURLE_OK,
       bounded ? curl_easy_setopt(curl, CURLOPT_TIMEOUT, TransferSeconds) : CURLE_OK,
       curl_easy_setopt(curl, CURLOPT_IPRESOLVE, family),
+      job->userAgent ? curl_easy_setopt(curl, CURLOPT_USERAGENT, job->userAgent) : CURLE_OK,
+      // Basic, sent with the first request: dyndns2 servers read the account from it, and
+      // none is bound to ask for it first. The redirect rule stays libcurl's default.
+      job->password ? curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC) : CURLE_OK,
+      job->password ? curl_easy_setopt(curl, CURLOPT_USERNAME, job->user) : CURLE_OK,
+      job->password ? curl_easy_setopt(curl, CURLOPT_PASSWORD, job->password) : CURLE_OK,
       curl_easy_setopt(curl, CURLOPT_URL, url),
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ReceiveData),
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, job),
@@ -124,6 +137,15 @@ char16_t* DuplicateText(const char16_t* text) {
   if (!copy) return nullptr;
   for (std::size_t i = 0; i < units; ++i) copy[i] = text[i];
   return copy;
+}
+
+// The identity's texts into the job as UTF-8; false when one could not be converted.
+bool TakeIdentity(DownloadJob* job, const RequestIdentity& identity) {
+  if (identity.userAgent && !(job->userAgent = ToUtf8Bytes(identity.userAgent))) return false;
+  if (!identity.user || !identity.password) return true;
+  if (!(job->user = ToUtf8Bytes(identity.user))) return false;
+  if (std::strchr(job->user, ':')) return true;
+  return (job->password = ToUtf8Bytes(identity.password)) != nullptr;
 }
 
 }  // namespace
@@ -169,7 +191,9 @@ FetchResult RunDownload(DownloadJob* job) {
     // libcurl keeps the last response's status after a write error too.
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
-    if (performed == CURLE_OK) {
+    if (AsksForLater(job->flags, status)) {
+      outcome = FetchServerBusy;
+    } else if (performed == CURLE_OK) {
       outcome = StatusFails(job->flags, status) ? FetchFailed : FetchStored;
     } else if (AnsweredBeforeOurFailure(job->flags, status) &&
                ((job->flags & DownloadUnprocessedFails) ||
@@ -214,11 +238,14 @@ sys::DWORD DownloadThreadMain(void* parameter) {
 void ReleaseDownloadJob(DownloadJob* job) {
   if (job->url) std::free(job->url);
   if (job->file) std::free(job->file);
+  FreeUtf8Bytes(job->userAgent);
+  FreeUtf8Bytes(job->user);
+  FreeUtf8Bytes(job->password);
   sys::HeapFree(generalHeap, 0, job);
 }
 
 std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags,
-                             BodyStart* start) {
+                             BodyStart* start, const RequestIdentity* identity) {
   if (!url || !file) return 0;
   void* memory = sys::HeapAlloc(generalHeap, sys::HEAP_ZERO_MEMORY, sizeof(DownloadJob));
   if (!memory) return 0;
@@ -227,7 +254,7 @@ std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uin
   job->url = DuplicateText(url);
   job->file = DuplicateText(file);
   job->flags = flags;
-  if (!job->url || !job->file) {
+  if (!job->url || !job->file || (identity && !TakeIdentity(job, *identity))) {
     ReleaseDownloadJob(job);
     return 0;
   }

@@ -19,8 +19,9 @@ enum DownloadFlags : std::uint32_t {
   // (With or without it, a URL that begins with https:// is redirected to https only.)
   DownloadBounded = 4,
   DownloadErrorStatusFails = 8,  // a final HTTP status of 400 or above fails the transfer
-  // So do 407, 408, 429 and 500 or above: never processed. Any other final status means the
-  // server processed the request: whatever then breaks off is FetchAnswerLost, never a failure.
+  // So do 407 and 408, and 429 and 500 or above (FetchServerBusy): never processed. Any other
+  // final status means the server processed the request: whatever then breaks off is
+  // FetchAnswerLost, never a failure.
   DownloadUnprocessedFails = 16,
   // The connection goes over this family alone, never over the other: a name without an
   // address of it, or not reached over it, fails the transfer. Behind a proxy it is the
@@ -33,8 +34,8 @@ enum DownloadFlags : std::uint32_t {
 inline constexpr std::int64_t DownloadMaxBytes = 1 << 20;
 
 // The first bytes of a body, kept as they arrive whatever becomes of the rest: enough for a
-// byte-order mark and a short word.
-inline constexpr int BodyStartBytes = 16;
+// byte-order mark, a word of up to 14 characters in UTF-16 and what follows it.
+inline constexpr int BodyStartBytes = 32;
 struct BodyStart {
   std::uint8_t bytes[BodyStartBytes];
   std::int32_t length;
@@ -59,6 +60,19 @@ enum FetchResult : std::int32_t {
   // Nothing was requested: the target could not be replaced (a folder, a read-only file) or
   // no file could be made beside it (the folder cannot be written, no room, no inode).
   FetchUnwritable = 3,
+  // Under DownloadUnprocessedFails, a final status of 429 or 500 and above: the server did
+  // not process the request and asks for a later try. No file of that name is left.
+  FetchServerBusy = 4,
+};
+
+// Who is calling, and the account, for a request that names them; each absent (null) text is
+// not sent. The account goes by HTTP Basic authentication, in UTF-8, to the first URL's host
+// alone (libcurl's rule: never to a redirect's other host); a user name holding ':' cannot be
+// told apart from the password there, and is left out with it.
+struct RequestIdentity {
+  const char16_t* userAgent;
+  const char16_t* user;
+  const char16_t* password;
 };
 
 // Synchronous: a FetchResult. A transfer whose options libcurl does not all take (one it
@@ -69,8 +83,10 @@ enum FetchResult : std::int32_t {
 // allocated for its holder (download_job.h says when it may be released).
 // start, when given, receives the final body's first bytes of a synchronous transfer, also
 // when they were not stored (an asynchronous job keeps them in the job).
+// identity, when given, is sent with the request (above).
 // Absent url or file: 0 and nothing touched. Touches no temporary text.
 [[nodiscard]] std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file,
-                                           std::uint32_t flags = 0, BodyStart* start = nullptr);
+                                           std::uint32_t flags = 0, BodyStart* start = nullptr,
+                                           const RequestIdentity* identity = nullptr);
 
 }  // namespace ralto

@@ -16,6 +16,11 @@ struct DownloadJob {
   std::atomic<std::int32_t> status;
   char16_t* url;   // malloc'd copy
   char16_t* file;  // malloc'd copy
+  // The identity's texts as UTF-8 (ToUtf8Bytes), each null when not sent; the password only
+  // with a user name that Basic authentication can carry.
+  char* userAgent;
+  char* user;
+  char* password;
   sys::HANDLE fileHandle;
   std::uint32_t flags;
   std::atomic<std::int64_t> bytesWritten;
@@ -38,7 +43,7 @@ FetchResult RunDownload(DownloadJob* job);
 std::size_t ReceiveData(char* data, std::size_t size, std::size_t count, void* job);
 // The thread entry of an asynchronous job: runs it, then marks threadEnded; never releases it.
 sys::DWORD DownloadThreadMain(void* job);
-// Frees the two copies (when present) and the record. The job must not be running.
+// Frees the copies (when present) and the record. The job must not be running.
 void ReleaseDownloadJob(DownloadJob* job);
 
 }  // namespace ralto

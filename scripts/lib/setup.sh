@@ -46,13 +46,13 @@ quietly() {
 }
 
 # configure_preset PRESET ARG...: configures the preset, its output shown only on failure but
-# for its warnings and the program's summary (the endpoints and the address family it is built
-# for), which a user checks before shipping what the build makes.
+# for its warnings and the program's summary (the endpoints, the address family and the refresh
+# period it is built for), which a user checks before shipping what the build makes.
 configure_preset() {
   local out
   if ! out=$(cmake --preset "$@"); then
     echo "$out" >&2
     return 1
   fi
-  sed -n "s/^-- \(IP-query endpoint\|Update endpoint\|Address family\)/$1: \1/p" <<<"$out"
+  sed -n "s/^-- \(IP-query endpoint\|Update endpoint\|Address family\|Refresh period\)/$1: \1/p" <<<"$out"
 }

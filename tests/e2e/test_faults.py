@@ -25,7 +25,7 @@ from pathlib import Path
 
 import winbox
 from service import params_of
-from test_update_pass import (CHECK_FILE, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP,
+from test_update_pass import (CHECK_FILE, DAY, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP,
                               REQUEST_LOG, RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX,
                               UPDATE_BASE, USAGE_BOX, PassCase, accepted_box, birth_time,
                               faketime_env, implausible_box, sanitizer_runtime, server_box,
@@ -198,6 +198,18 @@ class ReadOnlyFolder(FaultCase):
                 self.assertEqual(len(self.updates()), sent)
                 self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode() if sent else old)
                 self.assertEqual(len(self.files()), 4 if sent else 2)
+
+    def test_a_refresh_restarts_the_period_renamed_or_written_in_place(self):
+        # The record's last write is moved to the refresh's clock, as a real clock would stamp it.
+        for setup in ("true", 'mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" || exit 97'):
+            with self.subTest(setup=setup):
+                self.fresh()
+                self.with_old_check_file(f"{SERVICE_IP}\n".encode())
+                born = birth_time(self.folder / CHECK_FILE)
+                for days in (26, 26 + 1 / 24, 28):
+                    self.run_in_namespace(setup, [*DEMO, "silent"], now=born + days * DAY)
+                    os.utime(self.folder / CHECK_FILE, (born + 26 * DAY,) * 2)
+                self.assertEqual(len(self.updates()), 1)
 
     def test_an_ip_file_that_cannot_be_replaced_sends_nothing(self):
         # The fresh answer cannot take its place: the address the old file holds is not sent.

@@ -4,6 +4,7 @@ Both fixed endpoints reach the service through http_proxy. The program has no di
 each box arrives on standard error as "title\\ntext\\n\\n"; a case compares the whole of it.
 """
 
+import base64
 import os
 import re
 import shutil
@@ -13,7 +14,7 @@ import unittest
 from datetime import datetime, timezone
 from pathlib import Path
 
-from service import Service, params_of
+from service import Service, header_of, params_of
 
 BINARY = os.environ["RALTO_BINARY"]
 UPDATE_BASE = os.environ.get("RALTO_UPDATE_BASE", "update.example.net/nic/update")
@@ -22,12 +23,13 @@ FAKETIME_LIB = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 # The ARM build's Debian architecture when its program runs under qemu (tests/arm), else None.
 EMULATED = os.environ.get("RALTO_EMULATED")
 
-CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE = (
-    "raltoIP.chk", "raltoIP.log", "raltoUp.log", "ralto.log")
+CHECK_FILE, IP_FILE, REQUEST_LOG, RESULT_FILE, HOLD_FILE = (
+    "raltoIP.chk", "raltoIP.log", "raltoUp.log", "ralto.log", "raltoHold.chk")
 SERVICE_IP = "203.0.113.7"
 OLD_IP = "198.51.100.1"
 DEMO = ["demo.example.net", "demo", "demo-pass"]
 OLD_ENOUGH = 3600
+DAY = 86400
 
 
 def box(title, text):
@@ -55,6 +57,10 @@ def accepted_box(answer):
 
 def server_box(answer):
     return box("Meldung vom UpdateServer:", answer)
+
+
+def basic(user, password):
+    return "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
 
 
 def sanitizer_runtime():
@@ -189,16 +195,19 @@ class RateLimit(PassCase):
     def test_age_boundary_and_a_creation_date_in_the_future(self):
         # The check file holds the service's address, so a run that goes on ends unchanged
         # after the IP query alone.
-        # One from the future counts as old enough, as after the clock was set back.
+        # One from the future counts as old enough, as after a clock set back; 25 days refresh.
+        refreshed = accepted_box(f"good {SERVICE_IP}")
         for age, expected in [(1799, INTERVAL_BOX), (1800, UNCHANGED_BOX), (-1, UNCHANGED_BOX),
-                              (-86400, UNCHANGED_BOX), (10 * 86400, UNCHANGED_BOX)]:
+                              (-86400, UNCHANGED_BOX), (10 * 86400, UNCHANGED_BOX),
+                              (25 * DAY - 1, UNCHANGED_BOX), (25 * DAY, refreshed),
+                              (-26 * DAY, UNCHANGED_BOX)]:
             with self.subTest(age=age):
                 self.fresh()
                 self.with_old_check_file(f"{SERVICE_IP}\n".encode())
                 self.assertEqual(self.run_pass(*DEMO, "verbose", age=age), expected)
                 queries = len(self.sent("/ipCheck.php"))
                 self.assertEqual(queries, 0 if expected == INTERVAL_BOX else 1)
-                self.assertEqual(self.updates(), [])
+                self.assertEqual(len(self.updates()), int(expected == refreshed))
 
     def test_a_clock_set_back_a_day_after_an_update_blocks_nothing(self):
         self.assertEqual(self.run_pass(*DEMO, "silent"), "")
@@ -206,6 +215,11 @@ class RateLimit(PassCase):
         self.assertEqual(self.run_pass(*DEMO, "verbose", age=-86400),
                          accepted_box(f"good {OLD_IP}"))
         self.assertEqual(len(self.updates()), 2)
+        self.service.set_ip(SERVICE_IP)
+        self.service.fault("raw", path="/nic/update", body=b"911\n", count=1)
+        for age in (OLD_ENOUGH, -86400):  # a 911, then its hold-off a day ahead: no hold
+            self.run_pass(*DEMO, "silent", age=age)
+        self.assertEqual(len(self.updates()), 4)
 
     @unittest.skipIf(EMULATED == "armhf", "Debian 12's libfaketime for armhf has a 32-bit clock")
     def test_a_clock_past_2038_never_blocks_the_run(self):
@@ -327,24 +341,30 @@ class UpdateAnswer(PassCase):
                     # Each of these answers records the address, a refusal included.
                     self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode())
 
-    def test_the_providers_try_again_is_shown_but_not_recorded(self):
-        for body, line in [(b"911\ngood\n", "911"), (b"dnserr\n", "dnserr"),
-                           (b"\xef\xbb\xbf911 good\n", "\ufeff911 good"),
-                           ("\ufeffdnserr\n".encode("utf-16-be"), None),
-                           ("\ufeff911\n".encode("utf-16-le"), None)]:
+    def test_the_providers_try_again_holds_the_next_update_off_for_the_half_hour(self):
+        # 429 and 5xx say it by status; they show no box and leave no answer file.
+        for body, line, status in [(b"911\ngood\n", "911", None), (b"dnserr\n", "dnserr", None),
+                                   (b"\xef\xbb\xbf911 good\n", "\ufeff911 good", None),
+                                   ("\ufeffdnserr\n".encode("utf-16-be"), None, None),
+                                   ("\ufeff911\n".encode("utf-16-le"), None, None),
+                                   (b"slow down\n", "", 429), (b"busy\n", "", 503)]:
             for mode in ("verbose", "silent"):
                 with self.subTest(body=body, mode=mode):
                     self.fresh()
-                    self.answer_update(body)
+                    self.answer_update(body, status)
                     shown = self.run_pass(*DEMO, mode)
                     if line is not None:  # UTF-16 is read as UTF-8: no text to expect
-                        self.assertEqual(shown, "" if mode == "silent" else server_box(line))
-                    self.assertEqual(self.read(RESULT_FILE), body)
+                        self.assertEqual(shown, "" if mode == "silent" or status
+                                         else server_box(line))
+                    self.assertEqual(self.read(RESULT_FILE), None if status else body)
                     self.assertIsNone(self.read(CHECK_FILE))
                     # The dropped record is gone now, not only after the next run's clearing.
                     self.assertEqual([name for name in self.files() if ".tmp-" in name], [])
                     self.service.control(clear=1)
-                    self.run_pass(*DEMO, mode)
+                    held = birth_time(self.folder / HOLD_FILE)
+                    self.assertEqual(self.run_pass(*DEMO, mode, now=held + 600),
+                                     "" if mode == "silent" else INTERVAL_BOX)
+                    self.run_pass(*DEMO, mode, now=held + 1860)
                     self.assertEqual(len(self.updates()), 2)
 
     def test_error_status_bodies_are_judged_by_their_words(self):
@@ -371,12 +391,21 @@ class UpdateAnswer(PassCase):
                                  accepted_box(f"good {SERVICE_IP}"))
                 self.assertEqual(len(self.updates()), 2)
 
-    def test_a_refused_update_is_not_repeated(self):
-        self.assertEqual(self.run_pass("demo.example.net", "demo", "wrong", "verbose"),
-                         server_box("badauth"))
-        self.assertEqual(self.run_pass("demo.example.net", "demo", "wrong", "verbose",
-                                       age=OLD_ENOUGH), UNCHANGED_BOX)
-        self.assertEqual(len(self.updates()), 1)
+    def test_a_refusal_stands_until_the_check_file_goes_or_the_account_changes(self):
+        wrong = ["demo.example.net", "demo", "wrong", "verbose"]
+        for deleted, fixed in ((True, wrong), (False, [*DEMO, "verbose"])):
+            with self.subTest(deleted=deleted):
+                self.fresh()
+                self.assertEqual(self.run_pass(*wrong), server_box("badauth"))
+                self.service.set_ip(OLD_IP)  # a new address: the refusal still stands
+                later = birth_time(self.folder / CHECK_FILE) + OLD_ENOUGH
+                self.assertEqual(self.run_pass(*wrong, now=later), server_box("badauth"))
+                self.assertEqual(len(self.updates()), 1)
+                if deleted:
+                    (self.folder / CHECK_FILE).unlink()
+                self.run_pass(*fixed, now=later)
+                self.assertEqual(len(self.updates()), 2)
+                self.assertEqual(HOLD_FILE in self.files(), deleted)  # badauth again, or gone
 
     def test_control_characters_never_reach_the_terminal(self):
         self.answer_update(b"bad\x1b]0;owned\x07\tx\xc2\x9b31m\x7f\r\n")
@@ -429,13 +458,25 @@ class UpdateRequest(PassCase):
         self.assertEqual(self.logged_url(), url)
         self.assertEqual(self.updates()[0]["target"], "http://" + url)
         self.assertEqual(self.sent("/ipCheck.php")[0]["target"], IP_QUERY_URL)
+        # The update names its client and carries the account; the IP query does neither.
+        heads = [[header_of(r, n) for n in ("User-Agent", "Authorization")]
+                 for r in (self.updates()[0], self.sent("/ipCheck.php")[0])]
+        self.assertEqual(heads, [["ralto-update/" + os.environ["RALTO_VERSION"], basic(user, pw)],
+                                 [None, None]])
+
+    def test_credentials_never_follow_a_redirect_to_another_host(self):
+        self.service.fault("redirect", path="/nic/update",
+                           location="http://elsewhere.example.org/_hop/nic/update")
+        self.run_pass(*DEMO, "silent")
+        self.assertEqual([header_of(r, "Authorization") for r in self.sent()[1:]],
+                         [basic(DEMO[1], DEMO[2]), None])
 
     def test_separators_inside_values_reach_the_server_as_data(self):
         cases = [  # host, user, password, the query as sent
             ("h.example.org", "u", "p w&x+ä#",
              "hostname=h.example.org&myip=203.0.113.7&user=u&pass=p%20w%26x%2B%C3%A4%23"),
-            ("bücher.example#x", "a=b", "%41|<>",
-             "hostname=b%C3%BCcher.example%23x&myip=203.0.113.7&user=a%3Db"
+            ("bücher.example#x", "a=b:c", "%41|<>",
+             "hostname=b%C3%BCcher.example%23x&myip=203.0.113.7&user=a%3Db:c"
              "&pass=%2541%7C%3C%3E"),
         ]
         for host, user, pw, query in cases:
@@ -448,6 +489,9 @@ class UpdateRequest(PassCase):
                 self.assertEqual(record["target"], "http://" + url)
                 self.assertEqual(params_of(record),
                                  {"hostname": host, "myip": SERVICE_IP, "user": user, "pass": pw})
+                # Basic authentication cannot carry a user name with ':' (UTF-8 otherwise).
+                self.assertEqual(header_of(record, "Authorization"),
+                                 None if ":" in user else basic(user, pw))
 
     def test_the_reported_address_cannot_add_keys(self):
         self.answer_ip_query(b"1.2.3.4&user=other&pass=x#\n")

@@ -157,8 +157,10 @@ class DownloadTest : public ::testing::Test {
     ASSERT_NE(service->Control(rule), "") << "refused: " << rule;
   }
 
-  std::intptr_t Fetch(const std::string& url, std::uint32_t flags = 0) {
-    return FetchUrlToFile(Wide(url).c_str(), Wide(target.string()).c_str(), flags);
+  std::intptr_t Fetch(const std::string& url, std::uint32_t flags = 0,
+                      const RequestIdentity* identity = nullptr) {
+    return FetchUrlToFile(Wide(url).c_str(), Wide(target.string()).c_str(), flags, nullptr,
+                          identity);
   }
 
   // Waits for an asynchronous job's thread to let go of it.
@@ -289,15 +291,16 @@ TEST_F(DownloadTest, RedirectLoopEndsAfterThirtyHops) {
 }
 
 TEST_F(DownloadTest, AnOptionLibcurlRefusesFailsTheTransferWithNothingSent) {
+  const RequestIdentity identity{u"agent/1", u"user", u"password"};  // its options too
   optionsSeen.clear();
-  ASSERT_EQ(Fetch(service->Url("/ipCheck.php"), DownloadBounded), 1);
+  ASSERT_EQ(Fetch(service->Url("/ipCheck.php"), DownloadBounded, &identity), 1);
   const std::vector<CURLoption> options = optionsSeen;  // every option a transfer sets
   ASSERT_FALSE(options.empty()) << "curl_easy_setopt is not wrapped";
   int before = service->RequestCount();
   for (CURLoption option : options) {
     refusedOption = option;
     WriteFile(target, "from before");
-    std::intptr_t fetched = Fetch(service->Url("/ipCheck.php"), DownloadBounded);
+    std::intptr_t fetched = Fetch(service->Url("/ipCheck.php"), DownloadBounded, &identity);
     refusedOption = CURLOPT_LASTENTRY;
     EXPECT_EQ(fetched, 0) << option;
     EXPECT_FALSE(fs::exists(target)) << option;
