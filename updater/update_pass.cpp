@@ -90,16 +90,42 @@ bool LooksLikeAddress(const char16_t* ip) {
   return firstDigit >= 1;
 }
 
-// False when the check file is younger than the minimum age. A date that cannot be told
-// (past 2038) never blocks the run: the difference would be meaningless. Nor does a check file
-// from the future: after the clock was set back it would block for as long as it had been
-// ahead, a year or more.
-bool CheckFileOldEnough() {
-  const DateValue created = FileTimestamp(updater.checkFile, TimestampCreation);
+// The record of the last answered update: the check file, or the record kept beside it where
+// the check file refused one after the answer. The kept one is newer, and lands on the check
+// file first where it can now; a check file deleted to force an update takes it along. The
+// name to read the record from.
+const char16_t* LandKeptRecord() {
+  const char16_t* check = updater.checkFile;
+  if (!FileExists(KeptRecordName)) return check;
+  // One that cannot be removed is the record all the same, and lands.
+  if (!FileExists(check) && RemoveFile(KeptRecordName, RemoveClearReadOnly)) return check;
+  // Written in place but not removed, it holds what the check file holds, and is read there
+  // until it goes: a newer record then replaces it rather than land past it.
+  return LandCopy(KeptRecordName, false, check) && !FileExists(KeptRecordName) ? check
+                                                                                : KeptRecordName;
+}
+
+// False when the record is younger than the minimum age, counted from its creation. A date
+// that cannot be told (past 2038) never blocks the run: the difference would be meaningless.
+// Nor does a record from the future: after the clock was set back it would block for as long
+// as it had been ahead, a year or more.
+bool RecordOldEnough(const char16_t* record) {
+  const DateValue created = FileTimestamp(record, TimestampCreation);
   const DateValue now = CurrentDate();
   if (created == InvalidDate || now == InvalidDate) return true;
   updater.checkAge = now - created;
   return updater.checkAge < 0 || updater.checkAge >= MinimumCheckAge;
+}
+
+// The answered update's record takes the check file's place; where it cannot (a rename and a
+// write refused after the answer: a holder, a full disk, a mount), it is kept beside it for the
+// next runs, which read it first. A kept record is replaced, never landed past: it would land
+// later over the newer one. False when the check file did not take it.
+bool LandRecord(const PreparedCopy& fresh, bool keptBefore) {
+  if (!keptBefore && LandCopy(fresh.temporary, fresh.inPlace, updater.checkFile)) return true;
+  // Refused too (a folder planted under the name), the answer is lost and the update goes again.
+  static_cast<void>(ReplaceWithTemporary(fresh.temporary, KeptRecordName, true));
+  return false;
 }
 
 bool IsAcceptedAnswer(const char16_t* answer) {
@@ -151,8 +177,9 @@ void WriteRequestLog() {
 // still be open when it returns.
 EndBox RunLockedPass() {
   UpdaterState& run = updater;
-  if (OpenFileForRead(0, run.checkFile) != 0) {
-    if (!CheckFileOldEnough()) {
+  const char16_t* recorded = LandKeptRecord();
+  if (OpenFileForRead(0, recorded) != 0) {
+    if (!RecordOldEnough(recorded)) {
       if (IsSilent()) return {};
       return ComposeBox(
           u"Fehler in ip-Abfrage-Intervall:",
@@ -163,6 +190,10 @@ EndBox RunLockedPass() {
     // Held by another program for longer than an open waits: the address it records is
     // unknown, and taking it for none would send the update again. The next run tries.
     return {};
+  } else if (FileExists(recorded)) {
+    // A record that is there but cannot be read is no "no record" either.
+    if (IsSilent()) return {};
+    return ComposeBox(u"Fehler:", {u"Kann Datei nicht lesen: ", recorded});
   }
 
   // An error page is no address: the query fails as if nothing had come. An address that
@@ -217,12 +248,12 @@ EndBox RunLockedPass() {
   const bool readable = update == FetchStored && OpenFileForRead(0, run.resultFile) != 0;
   if (readable) StoreFirstLine(&run.answer);
   // An answer the server gave, a refusal included, is recorded and never repeated, but for
-  // its own "try again later". A record that cannot be put in place leaves the next run to
-  // send again, and no box claims what was not kept: a verbose run names the file instead.
+  // its own "try again later". A record that the check file refused is kept beside it, and no
+  // box claims an update recorded: a verbose run names the file instead.
   const bool tryAgain = AsksToTryAgain(answerStart);
   if (tryAgain) {
     RemoveTemporary(record.temporary);
-  } else if (!LandCopy(record, run.checkFile)) {
+  } else if (!LandRecord(record, recorded == KeptRecordName)) {
     return UnwritableBox(run.checkFile);
   }
   if (!readable) return ComposeBox(u"Fehler:", {u"Kann Ergebnisdatei nicht lesen"});
