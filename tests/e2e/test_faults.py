@@ -229,6 +229,16 @@ class ReadOnlyFolder(FaultCase):
                     self.run_in_namespace(setup, [*DEMO, "silent"], prefix=prefix,
                                           now=born + hours * PAST_INTERVAL)
                 self.assertEqual(len(self.updates()), 1)
+        # A kept record lands first; a check file deleted to force an update takes it along.
+        for check_file, sent in ((OLD_ANSWER, 0), (None, 1)):
+            with self.subTest(kept_beside=check_file):
+                self.fresh()
+                if check_file:
+                    self.with_old_check_file(check_file)
+                self.write(CHECK_FILE + ".new", f"{SERVICE_IP}\n".encode())
+                self.run_pass(*DEMO, "silent",
+                              now=birth_time(self.folder / (CHECK_FILE + ".new")) + PAST_INTERVAL)
+                self.assertEqual((self.files(), len(self.updates())), ([CHECK_FILE, IP_FILE], sent))
 
     def test_an_ip_file_that_cannot_be_replaced_sends_nothing(self):
         # The fresh answer cannot take its place: the address the old file holds is not sent.
@@ -532,13 +542,15 @@ class OtherUsers(FaultCase):
                          accepted_box(f"good {SERVICE_IP}"))
 
     def test_an_immutable_check_file_holds_the_update_back(self):
-        self.with_old_check_file()
-        if subprocess.run(["chattr", "+i", self.folder / CHECK_FILE]).returncode:
-            self.skipTest("no immutable files here")
-        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder / CHECK_FILE])
-        self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
-                         unwritable_box(CHECK_FILE))
-        self.assertEqual(self.updates(), [])
+        for flag in ("+i", "+a"):  # append-only too
+            self.fresh()
+            self.with_old_check_file()
+            if subprocess.run(["chattr", flag, self.folder / CHECK_FILE]).returncode:
+                self.skipTest("no immutable files here")
+            self.addCleanup(subprocess.run, ["chattr", "-ia", self.folder / CHECK_FILE])
+            self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
+                             unwritable_box(CHECK_FILE), flag)
+            self.assertEqual(self.updates(), [], flag)
 
     def reachable_copy(self):
         """A copy of the program other users can run: the build may sit in a folder only root
