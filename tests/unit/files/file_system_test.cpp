@@ -182,6 +182,13 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
   EXPECT_EQ(LandCopy(copy.temporary, copy.inPlace, Name("target").c_str()), 0);
   EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(std::u16string(copy.temporary))));
   letGo.join();
+  // One that writes and shares writing lets the copy be written in place.
+  sys::HANDLE writer = sys::CreateFileW(Name("target").c_str(), sys::GENERIC_WRITE,
+                                        sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, nullptr,
+                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(LandCopy(copy.temporary, true, Name("target").c_str()), 1);
+  sys::CloseHandle(writer);
+  EXPECT_EQ(ReadBytes("target"), "new");
   letGo = HoldFor(Name("target"), 0, 8000);
   const sys::UINT before = sys::SleepCalls();
   EXPECT_EQ(CreateFileForWrite(0, Name("target").c_str()), 0);
