@@ -156,12 +156,13 @@ std::int32_t LandCopy(const char16_t* copy, bool inPlace, const char16_t* destin
                                   sys::MOVEFILE_REPLACE_EXISTING | sys::MOVEFILE_WRITE_THROUGH);
   if (!renamed && !WriteInPlace(copy, destination)) return 0;
   if (!renamed) RemoveTemporary(copy);
-  // The copy's own times go with it, when it was made and written, not when it landed: NTFS
-  // gives a file that takes over a name within seconds of the old file leaving it the old
-  // file's creation time, and a rename onto the name is just that; a file written in place
-  // keeps its own creation time and takes the moment of the write. A stamp that cannot be set
-  // leaves those; the copy is in place all the same. Sharing everything and asking only to
-  // write attributes, this open never meets a holder's refusal.
+  // The copy's own times go with it, when it was made and written, not when it landed, so
+  // that a record kept for a while keeps its age. Without the stamp, NTFS would give a file
+  // that takes over a name within seconds of the old file leaving it the old file's creation
+  // time (a rename onto the name is just that), and a file written in place would keep its own
+  // creation time and take the write's moment as its last. A stamp that cannot be set leaves
+  // those; the copy is in place all the same. Sharing everything and asking only to write
+  // attributes, this open never meets a holder's refusal.
   sys::HANDLE landed = OpenFileWaiting(destination, sys::FILE_WRITE_ATTRIBUTES, ShareAll, nullptr,
                                        sys::OPEN_EXISTING);
   if (landed != sys::INVALID_HANDLE_VALUE) {
