@@ -547,7 +547,7 @@ class OtherUsers(FaultCase):
         self.addCleanup(subprocess.run, ["chattr", "-ia", self.folder / CHECK_FILE])
         self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
                          unwritable_box(CHECK_FILE))
-        subprocess.run(["chattr", "-i+a", self.folder / CHECK_FILE])  # append-only too
+        subprocess.run(["chattr", "-i", "+a", self.folder / CHECK_FILE])  # append-only too
         self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
                          unwritable_box(CHECK_FILE))
         self.assertEqual(self.updates(), [])
