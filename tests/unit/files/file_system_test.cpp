@@ -189,6 +189,8 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
   EXPECT_EQ(LandCopy(copy.temporary, true, Name("target").c_str()), 1);
   sys::CloseHandle(writer);
   EXPECT_EQ(ReadBytes("target"), "new");
+  EXPECT_TRUE(FileExists(Name("target").c_str()));  // and lets go: a rename onto it goes
+  EXPECT_EQ(ReplaceWithTemporary(Name("source").c_str(), Name("target").c_str(), true), 1);
   letGo = HoldFor(Name("target"), 0, 8000);
   const sys::UINT before = sys::SleepCalls();
   EXPECT_EQ(CreateFileForWrite(0, Name("target").c_str()), 0);
