@@ -213,7 +213,7 @@ class ReadOnlyFolder(FaultCase):
         # more; the folder, which has room, keeps it. A kill between the in-place write and
         # its cut leaves the new first line, though the IP answer has no line end.
         strace = ["sh", "-c", 'strace -f -qq -o /dev/null -e inject=ftruncate:signal=KILL '
-                  '"$@" || true', "sh"]
+                  '"$@"; test $? = 137', "sh"]  # killed there, or the row fails
         full = ('mount -t tmpfs -o size=4k tmpfs /mnt && : >/mnt/c && '
                 '{ head -c 8192 /dev/zero >/mnt/fill; mount --bind /mnt/c "$W/raltoIP.chk"; }')
         for check_file, setup, prefixes in (
