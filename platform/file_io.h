@@ -78,7 +78,9 @@ DWORD GetLastError();
 // the call creates is readable and writable by its creator whatever the umask, unless
 // FILE_ATTRIBUTE_READONLY asks otherwise. DELETE alone asks whether the name itself may be
 // renamed over or removed: it fails when it may not (on Linux also for a file mounted on its
-// own and an immutable or append-only file), and the handle can neither read nor write.
+// own or on a read-only mount and an immutable or append-only file), and the handle can
+// neither read nor write. Access 0 with OPEN_EXISTING asks whether a file is there, readable
+// or not; its handle can neither read nor write either.
 [[nodiscard]] HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD shareMode,
                                  void* security, DWORD creation, DWORD attributes,
                                  HANDLE templateFile);
@@ -124,7 +126,8 @@ BOOL DeleteFileW(const char16_t* name);
 BOOL SetFileAttributesW(const char16_t* name, DWORD attributes);
 // Sets the file's times through a handle opened with FILE_WRITE_ATTRIBUTES; a null time is left
 // as it is. POSIX cannot set a birth time: there the creation time stays the moment the file
-// was made, and the call sets nothing; TRUE for an open handle with the other two times null.
+// was made, and only the other two are set (by the file's owner); TRUE for an open handle with
+// those two null.
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess,
                  const FILETIME* lastWrite);
 

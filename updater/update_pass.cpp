@@ -125,10 +125,19 @@ DateValue LastWritten(const char16_t* file) {
   return created > written ? created : written;
 }
 
-// When the record of the last answered update was written: the half-hour and the refresh
-// both count from here, and nothing else tells them.
-DateValue RecordWritten() {
-  return LastWritten(updater.checkFile);
+// The record of the last answered update: the check file, or the record kept beside it where
+// the check file refused one after the answer. The kept one is newer, and lands on the check
+// file first where it can now; a check file deleted to force an update takes it along. The
+// name to read the record from.
+const char16_t* LandKeptRecord() {
+  const char16_t* check = updater.checkFile;
+  if (!FileExists(KeptRecordName)) return check;
+  // One that cannot be removed is the record all the same, and lands.
+  if (!FileExists(check) && RemoveFile(KeptRecordName, RemoveClearReadOnly)) return check;
+  // Written in place but not removed, it holds what the check file holds, and is read there
+  // until it goes: a newer record then replaces it rather than land past it.
+  return LandCopy(KeptRecordName, false, check) && !FileExists(KeptRecordName) ? check
+                                                                                : KeptRecordName;
 }
 
 // Seconds from date to now; UnknownAge when either cannot be told.
@@ -162,6 +171,17 @@ bool HeldOff() {
 // The unchanged address is sent again to keep the host alive at the provider.
 bool RefreshDue() {
   return RefreshAge > 0 && updater.checkAge >= RefreshAge;
+}
+
+// The answered update's record takes the check file's place; where it cannot (a rename and a
+// write refused after the answer: a holder, a full disk, a mount), it is kept beside it for the
+// next runs, which read it first. A kept record is replaced, never landed past: it would land
+// later over the newer one. False when the check file did not take it.
+bool LandRecord(const PreparedCopy& fresh, bool keptBefore) {
+  if (!keptBefore && LandCopy(fresh.temporary, fresh.inPlace, updater.checkFile)) return true;
+  // Refused too (a folder planted under the name), the answer is lost and the update goes again.
+  static_cast<void>(ReplaceWithTemporary(fresh.temporary, KeptRecordName, true));
+  return false;
 }
 
 bool IsAcceptedAnswer(const char16_t* answer) {
@@ -274,15 +294,22 @@ bool QueryAddress(EndBox* box) {
 EndBox RunLockedPass() {
   UpdaterState& run = updater;
   run.checkAge = UnknownAge;
-  const bool recorded = OpenFileForRead(0, run.checkFile) != 0;
+  // The half-hour and the refresh both count from when the record was last written, and
+  // nothing else tells them.
+  const char16_t* recordName = LandKeptRecord();
+  const bool recorded = OpenFileForRead(0, recordName) != 0;
   if (recorded) {
-    run.checkAge = AgeOf(RecordWritten());
+    run.checkAge = AgeOf(LastWritten(recordName));
     if (WithinHalfHour(run.checkAge)) return IntervalBox();
     StoreFirstLine(&run.oldIp);
   } else if (OpenFoundFileHeld()) {
     // Held by another program for longer than an open waits: the address it records is
     // unknown, and taking it for none would send the update again. The next run tries.
     return {};
+  } else if (FileExists(recordName)) {
+    // A record that is there but cannot be read is no "no record" either.
+    if (IsSilent()) return {};
+    return ComposeBox(u"Fehler:", {u"Kann Datei nicht lesen: ", recordName});
   }
   // A refusal stands while its record does: deleting the check file (forcing an update) or
   // another account lifts it. Nothing is asked while it stands.
@@ -341,16 +368,16 @@ EndBox RunLockedPass() {
   const bool readable = update == FetchStored && OpenFileForRead(0, run.resultFile) != 0;
   if (readable) StoreFirstLine(&run.answer);
   // An answer the server gave, a refusal included, is recorded and never repeated, but for
-  // its own "try again later". A record that cannot be put in place leaves the next run to
-  // send again, and no box claims what was not kept: a verbose run names the file instead.
-  // Both holds are kept apart from the record: a try-again never touches the check file, so
-  // that one answered to a refresh does not put the next refresh off.
+  // its own "try again later". A record that the check file refused is kept beside it, and no
+  // box claims an update recorded: a verbose run names the file instead. Both holds are kept
+  // apart from the record: a try-again never touches the check file, so that one answered to a
+  // refresh does not put the next refresh off.
   const bool tryAgain = AsksToTryAgain(answerStart);
   const char* refusal = tryAgain ? nullptr : RefusalWord(answerStart);
   if (tryAgain) {
     RemoveTemporary(record.temporary);
     if (!HoldOffUpdates()) return UnwritableBox(HoldFileName);
-  } else if (!LandCopy(record, run.checkFile)) {
+  } else if (!LandRecord(record, recordName == KeptRecordName)) {
     return UnwritableBox(run.checkFile);
   } else if (!refusal) {
     ReleaseHold();

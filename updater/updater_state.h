@@ -15,6 +15,10 @@ inline constexpr char16_t ResultFileName[] = u"ralto.log";
 inline constexpr char16_t HoldFileName[] = u"raltoHold.chk";
 inline constexpr const char16_t* WorkingFiles[] = {CheckFileName, IpFileName, RequestLogName,
                                                    ResultFileName, HoldFileName};
+// The record of an answered update that the check file refused, kept until it takes the check
+// file's place. It grows in the check file's temporary, so it has none of its own to clear, and
+// no clearing may remove it.
+inline constexpr char16_t KeptRecordName[] = u"raltoIP.chk.new";
 
 struct UpdaterState {
   std::int32_t argCount;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -129,12 +130,11 @@ bool Openable(const struct stat& status) {
   return S_ISREG(status.st_mode);
 }
 
-// Opens the file at path, after its links, only when it is a regular file. A device, a pipe,
-// a socket or a folder is refused (EACCES, as Windows refuses a folder) after a look through an
-// O_PATH descriptor, which opens no driver: a device's open may act (/dev/ptmx makes a
-// terminal) and its reads may wait for ever. Should the name change between the look and the
-// open, flags carry O_NONBLOCK and the caller's fstat refuses what then came.
-int OpenRegular(const char* path, int flags) {
+// An O_PATH descriptor of the file at path, after its links unless flags carry O_NOFOLLOW,
+// only when it is a regular file: a device, a pipe, a socket or a folder is refused (EACCES, as
+// Windows refuses a folder). O_PATH opens no driver: a device's open may act (/dev/ptmx makes a
+// terminal) and its reads may wait for ever.
+int LookAtRegular(const char* path, int flags) {
   const int look = open(path, O_PATH | O_CLOEXEC | (flags & O_NOFOLLOW));
   if (look < 0) return -1;
   struct stat status;
@@ -143,6 +143,15 @@ int OpenRegular(const char* path, int flags) {
     errno = EACCES;
     return -1;
   }
+  return look;
+}
+
+// Opens the file at path only when the look finds a regular file there. Should the name change
+// between the look and the open, flags carry O_NONBLOCK and the caller's fstat refuses what
+// then came.
+int OpenRegular(const char* path, int flags) {
+  const int look = LookAtRegular(path, flags);
+  if (look < 0) return -1;
   // The file looked at is the one opened: /proc opens the descriptor again, with no second
   // walk of the path that someone could have changed meanwhile. Without /proc the path is
   // walked again, and the caller's fstat refuses what came instead.
@@ -186,6 +195,10 @@ int OpenAsName(const char* path) {
     error = EPERM;
   } else if (MountedOnItsOwn(entry, around)) {
     error = EBUSY;
+  } else if (struct statvfs mount; fstatvfs(fd, &mount) == 0 && (mount.f_flag & ST_RDONLY)) {
+    // Where statx tells no mount ID (kernels before 5.8, qemu-user) a file bind-mounted
+    // read-only over its name looks like its folder's; its mount still says read-only.
+    error = EROFS;
   }
   if (error != 0) {
     close(fd);
@@ -329,6 +342,14 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
     return posix::HandleOf(name);
   }
   if (attributes & FILE_FLAG_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
+  if (access == 0) {
+    // Neither read nor written: whether a regular file is there, readable or not.
+    if (creation != OPEN_EXISTING) return INVALID_HANDLE_VALUE;
+    const int look = LookAtRegular(path, flags);
+    if (look < 0) return INVALID_HANDLE_VALUE;
+    Own(look);
+    return posix::HandleOf(look);
+  }
 
   int fd = -1;
   switch (creation) {
@@ -543,7 +564,18 @@ BOOL SetFileTime(HANDLE file, const FILETIME*, const FILETIME* lastAccess,
                  const FILETIME* lastWrite) {
   // No call sets a birth time: a file's creation time is when it was made, also after a rename
   // onto an old name, so that part of the call has nothing left to do.
-  return DescriptorOf(file) >= 0 && !lastAccess && !lastWrite ? TRUE : FALSE;
+  const int fd = DescriptorOf(file);
+  if (fd < 0) return FALSE;
+  struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+  const FILETIME* given[2] = {lastAccess, lastWrite};
+  for (int i = 0; i < 2; ++i) {
+    if (!given[i]) continue;
+    const std::int64_t ticks = static_cast<std::int64_t>(
+        (std::uint64_t{given[i]->dwHighDateTime} << 32) | given[i]->dwLowDateTime);
+    times[i] = {static_cast<time_t>(ticks / 10000000 - posix::SecondsFrom1601To1970),
+                static_cast<long>(ticks % 10000000 * 100)};
+  }
+  return futimens(fd, times) == 0 ? TRUE : FALSE;
 }
 
 }  // namespace sys

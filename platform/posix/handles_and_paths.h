@@ -28,8 +28,8 @@ inline bool ToPath(const char16_t* name, char (&path)[PATH_MAX]) {
 
 // Seconds and nanoseconds since 1970 as 100-nanosecond ticks since 1601; a moment before 1601
 // is 1601 itself.
+inline constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
 inline FILETIME ToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
-  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
   std::int64_t ticks = (seconds + SecondsFrom1601To1970) * 10000000 + nanoseconds / 100;
   if (ticks < 0) ticks = 0;
   const auto value = static_cast<std::uint64_t>(ticks);

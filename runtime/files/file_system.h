@@ -47,18 +47,26 @@ struct PreparedCopy {
   bool inPlace;
 };
 // The first half of CopyFileTo: the copy made beside destination and on the disk, once it is
-// known that it can land there (an existing destination is asked, never created), for LandCopy
-// to put in place or RemoveTemporary(copy->temporary) to drop. Nothing is left after a
-// failure; destination is untouched either way.
+// known that it can land there (an existing destination is asked, never created, and one to
+// be written in place must be readable too), for LandCopy to put in place or
+// RemoveTemporary(copy->temporary) to drop. Nothing is left after a failure; destination is
+// untouched either way.
 [[nodiscard]] CopyResult PrepareCopy(const char16_t* source, const char16_t* destination,
                                      PreparedCopy* copy);
-// The second half: the prepared copy takes destination's place and its creation time is now,
-// where the platform can set one. Renamed onto it in one step; where no rename can (known
-// before, or a rename refused now), written into it, never through a link: the new content,
-// then the old end cut off, then the flush, so that a crash leaves the old first line or the
-// new one, and a reader may see it half-way. 0 when it could not land: destination is as it
-// was, or holds the old first line. The temporary is gone either way.
-[[nodiscard]] std::int32_t LandCopy(const PreparedCopy& copy, const char16_t* destination);
+// The second half: the closed file copy (a prepared copy's temporary, or any file of the same
+// folder) takes destination's place with its own times, the creation time where the platform
+// can set one: when it was made and written, not when it landed. Renamed onto it in one step,
+// unless inPlace; where no rename can (inPlace, or a rename refused now), written into it,
+// never through a link: the new content and a line end, then the cut at the content's length,
+// then the flush, so that a crash leaves the old first line or the new one, and a reader may
+// see it half-way. 1 when it landed, and copy is gone (one written in place stays where it
+// cannot be removed); 0 when it could not land: destination is as it was, or holds the old
+// first line, and copy stays for the caller to keep or drop.
+[[nodiscard]] std::int32_t LandCopy(const char16_t* copy, bool inPlace,
+                                    const char16_t* destination);
+// Whether a file is under name, after its links, readable or not: false for a folder, a
+// device, a pipe, a socket and an absent name.
+bool FileExists(const char16_t* name);
 // Deletes the file; flags are RemoveFlags. 0 on failure (a read-only file without
 // RemoveClearReadOnly, a missing file, a directory) or an absent name.
 std::int32_t RemoveFile(const char16_t* name, std::uint32_t flags = 0);

@@ -27,7 +27,7 @@ import winbox
 from service import params_of
 from test_update_pass import (CHECK_FILE, DAY, DEMO, EMULATED, INTERVAL_BOX, IP_FILE, OLD_IP,
                               REQUEST_LOG, RESULT_FILE, SERVICE_IP, UNREADABLE_ANSWER_BOX,
-                              UPDATE_BASE, USAGE_BOX, PassCase, accepted_box, birth_time,
+                              UPDATE_BASE, USAGE_BOX, PassCase, accepted_box, birth_time, box,
                               faketime_env, implausible_box, sanitizer_runtime, server_box,
                               unwritable_box)
 
@@ -87,7 +87,8 @@ class FaultCase(PassCase):
         self.assertEqual(result.returncode, 0, stderr)
         return stderr
 
-    def run_in_namespace(self, setup, args, *, seed=None, now=None, binary=BINARY, timeout=60):
+    def run_in_namespace(self, setup, args, *, seed=None, now=None, binary=BINARY, timeout=60,
+                         prefix=()):
         """Runs one pass after the shell lines setup, in a namespace of its own, in $W (the
         case's folder). With seed (a folder), $SEED names it and everything left in $W is
         copied back to $OUT (the case's folder too, seen from outside) after the pass.
@@ -106,7 +107,7 @@ class FaultCase(PassCase):
         # alone, never into mount, cp or the shell.
         clock = [f"{name}={value}" for name, value in faketime_env(now).items()] if now else []
         env = dict(self.program_env(), W=str(work), OUT=str(self.folder), SEED=str(seed or ""))
-        command = ["sh", "-c", script, "sh", "env", *clock, binary, *args]
+        command = ["sh", "-c", script, "sh", "env", *clock, *prefix, binary, *args]
         result = subprocess.run(namespace_command() + command, env=env, capture_output=True,
                                 timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
@@ -178,26 +179,65 @@ class ReadOnlyFolder(FaultCase):
 
     def test_a_check_file_mounted_on_its_own(self):
         # No rename can replace it. Read-only, it can take no record, so nothing is sent and
-        # the file is named; writable (a container's volume of one file), the record is
-        # written into it, and four runs an hour apart send the change once.
-        for flags, sent in (("ro", 0), ("rw", 1)):
-            with self.subTest(flags=flags):
-                if EMULATED and flags == "ro":
-                    self.skipTest("qemu-user passes no mount ID through statx")
+        # the file is named, also where statx tells no mount ID (an older kernel, emulated);
+        # writable (a container's volume of one file), the record is written into it, and four
+        # runs an hour apart send the change once; unreadable (no capabilities), nothing.
+        no_mount_id = (None if EMULATED or platform.machine() != "x86_64" else
+                       ("no mount ID", [sys.executable, "-c", CALLS_FAIL, "ENOSYS", "332"]))
+        unreadable = ("0200", ["setpriv", "--bounding-set=-all", "--inh-caps=-all"])
+        for flags, (why, prefix), shown_first in (
+                ("ro", ("", []), unwritable_box(CHECK_FILE)),
+                *([("ro", no_mount_id, unwritable_box(CHECK_FILE))] if no_mount_id else []),
+                ("rw", ("", []), accepted_box(f"good {SERVICE_IP}")),
+                ("rw", unreadable, box("Fehler:", f"Kann Datei nicht lesen: {CHECK_FILE}"))):
+            with self.subTest(flags=flags, why=why):
                 self.fresh()
                 old = OLD_ANSWER + b"and a longer tail to cut off\n"
                 self.with_old_check_file(old)
+                if why == "0200":
+                    (self.folder / CHECK_FILE).chmod(0o200)
                 setup = ('mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk" && '
                          f'mount -o remount,bind,{flags} "$W/raltoIP.chk" || exit 97')
                 born = birth_time(self.folder / CHECK_FILE)
-                shown = [self.run_in_namespace(setup, [*DEMO, "verbose"],
+                shown = [self.run_in_namespace(setup, [*DEMO, "verbose"], prefix=prefix,
                                                now=born + hours * PAST_INTERVAL)
                          for hours in range(1, 5)]
-                self.assertEqual(shown[0], accepted_box(f"good {SERVICE_IP}") if sent
-                                 else unwritable_box(CHECK_FILE))
+                sent = "Alles Gut" in shown_first
+                self.assertEqual(shown[0], shown_first)
                 self.assertEqual(len(self.updates()), sent)
                 self.assertEqual(self.read(CHECK_FILE), f"{SERVICE_IP}\n".encode() if sent else old)
-                self.assertEqual(len(self.files()), 4 if sent else 2)
+                self.assertEqual(len(self.files()), 4 if sent else 1 + (why != "0200"))
+
+    def test_a_record_the_check_file_refuses_after_the_answer_is_kept(self):
+        # An empty check file mounted from a full file system takes the record in place no
+        # more; the folder, which has room, keeps it. A kill between the in-place write and
+        # its cut leaves the new first line, though the IP answer has no line end.
+        strace = ["sh", "-c", 'strace -f -qq -o /dev/null -e inject=ftruncate:signal=KILL '
+                  '"$@"; test $? = 137', "sh"]  # killed there, or the row fails
+        full = ('mount -t tmpfs -o size=4k tmpfs /mnt && : >/mnt/c && '
+                '{ head -c 8192 /dev/zero >/mnt/fill; mount --bind /mnt/c "$W/raltoIP.chk"; }')
+        for check_file, setup, prefixes in (
+                (b"", full, [[]] * 4),
+                (OLD_ANSWER, 'mount --bind "$W/raltoIP.chk" "$W/raltoIP.chk"', [strace, []])):
+            with self.subTest(check_file=check_file):
+                self.fresh()
+                self.answer_ip_query(SERVICE_IP.encode())
+                self.with_old_check_file(check_file)
+                born = birth_time(self.folder / CHECK_FILE)
+                for hours, prefix in enumerate(prefixes, 1):
+                    self.run_in_namespace(setup, [*DEMO, "silent"], prefix=prefix,
+                                          now=born + hours * PAST_INTERVAL)
+                self.assertEqual(len(self.updates()), 1)
+        # A kept record lands first; a check file deleted to force an update takes it along.
+        for check_file, sent in ((OLD_ANSWER, 0), (None, 1)):
+            with self.subTest(kept_beside=check_file):
+                self.fresh()
+                if check_file:
+                    self.with_old_check_file(check_file)
+                self.write(CHECK_FILE + ".new", f"{SERVICE_IP}\n".encode())
+                self.run_pass(*DEMO, "silent",
+                              now=birth_time(self.folder / (CHECK_FILE + ".new")) + PAST_INTERVAL)
+                self.assertEqual((self.files(), len(self.updates())), ([CHECK_FILE, IP_FILE], sent))
 
     def test_a_refresh_restarts_the_period_renamed_or_written_in_place(self):
         # The record's last write is moved to the refresh's clock, as a real clock would stamp it.
@@ -516,7 +556,10 @@ class OtherUsers(FaultCase):
         self.with_old_check_file()
         if subprocess.run(["chattr", "+i", self.folder / CHECK_FILE]).returncode:
             self.skipTest("no immutable files here")
-        self.addCleanup(subprocess.run, ["chattr", "-i", self.folder / CHECK_FILE])
+        self.addCleanup(subprocess.run, ["chattr", "-ia", self.folder / CHECK_FILE])
+        self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
+                         unwritable_box(CHECK_FILE))
+        subprocess.run(["chattr", "-i", "+a", self.folder / CHECK_FILE])  # append-only too
         self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
                          unwritable_box(CHECK_FILE))
         self.assertEqual(self.updates(), [])

@@ -96,6 +96,14 @@ TEST_F(FileSystemTest, CopyReplacesTheDestinationWithANewFile) {
   EXPECT_EQ(ReadBytes("before"), "an old and longer content\n");
   EXPECT_NE(CopyFileTo(Name("source").c_str(), Name("fresh").c_str()), 0);
   EXPECT_EQ(ReadBytes("fresh"), "new address\n");
+  // Written in place, a copy brings its own last write too, and goes.
+  WriteBytes("kept", "kept address\n");
+  SetTimes(PathOf("kept"), Accessed, Modified);
+  const auto written = std::filesystem::last_write_time(PathOf("kept"));
+  EXPECT_EQ(LandCopy(Name("kept").c_str(), true, Name("target").c_str()), 1);
+  EXPECT_EQ(ReadBytes("target"), "kept address\n");
+  EXPECT_EQ(std::filesystem::last_write_time(PathOf("target")), written);
+  EXPECT_FALSE(std::filesystem::exists(PathOf("kept")));
 }
 
 TEST_F(FileSystemTest, FailedCopiesLeaveTheDestinationAlone) {
@@ -166,6 +174,23 @@ TEST_F(FileSystemTest, ACopyAndARemovalWaitAMomentForAHeldFile) {
     CloseFileSlot(0);
     letGo.join();
   }
+  // Sharing reading and deleting but not writing, a holder lets the probe through and refuses
+  // the landing after the answer: the copy stays, for the pass to keep.
+  letGo = HoldFor(Name("target"), sys::FILE_SHARE_READ | sys::FILE_SHARE_DELETE, 6000);
+  PreparedCopy copy;
+  ASSERT_EQ(PrepareCopy(Name("source").c_str(), Name("target").c_str(), &copy), CopyPrepared);
+  EXPECT_EQ(LandCopy(copy.temporary, copy.inPlace, Name("target").c_str()), 0);
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(std::u16string(copy.temporary))));
+  letGo.join();
+  // One that writes and shares writing lets the copy be written in place.
+  sys::HANDLE writer = sys::CreateFileW(Name("target").c_str(), sys::GENERIC_WRITE,
+                                        sys::FILE_SHARE_READ | sys::FILE_SHARE_WRITE, nullptr,
+                                        sys::OPEN_EXISTING, sys::FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(LandCopy(copy.temporary, true, Name("target").c_str()), 1);
+  sys::CloseHandle(writer);
+  EXPECT_EQ(ReadBytes("target"), "new");
+  EXPECT_TRUE(FileExists(Name("target").c_str()));  // and lets go: a rename onto it goes
+  EXPECT_EQ(ReplaceWithTemporary(Name("source").c_str(), Name("target").c_str(), true), 1);
   letGo = HoldFor(Name("target"), 0, 8000);
   const sys::UINT before = sys::SleepCalls();
   EXPECT_EQ(CreateFileForWrite(0, Name("target").c_str()), 0);
