@@ -509,6 +509,13 @@ class OtherUsers(FaultCase):
                          unwritable_box(CHECK_FILE))
         self.assertEqual(self.updates(), [])
 
+    def test_an_append_only_folder_gains_no_temporary_and_is_sent_nothing(self):
+        if subprocess.run(["chattr", "+a", self.folder]).returncode:
+            self.skipTest("no append-only folders here")
+        self.addCleanup(subprocess.run, ["chattr", "-a", self.folder])
+        self.assertEqual(self.run_pass(*DEMO, "verbose"), unwritable_box(IP_FILE))
+        self.assertEqual((self.sent(), self.files()), ([], []))
+
     def reachable_copy(self):
         """A copy of the program other users can run: the build may sit in a folder only root
         may enter."""
