@@ -74,7 +74,9 @@ DWORD GetLastError();
 // pipe, a device or a socket (after the name's links), and opening never waits. On Linux such
 // an entry is never opened at all; Windows opens a device or a pipe (its driver acts) and the
 // call closes it again at once. CREATE_NEW and FILE_FLAG_OPEN_REPARSE_POINT never go through a
-// link: a link under the name is an existing file, opened as itself (on Linux refused). A file
+// link: a link under the name is an existing file, opened as itself (on Linux refused).
+// CREATE_NEW makes nothing in a folder that keeps every name in it for good (on Linux an
+// append-only or immutable one), where the file could never be renamed or removed. A file
 // the call creates is readable and writable by its creator whatever the umask, unless
 // FILE_ATTRIBUTE_READONLY asks otherwise. DELETE alone asks whether the name itself may be
 // renamed over or removed: it fails when it may not (on Linux also for a file mounted on its

@@ -17,8 +17,9 @@ void RefuseOwnerOnlySecurity(bool refuse);
 // Windows: while owner (a SID in text form) is not null, LockFolder reads it as the owner of a
 // folder mutex that exists already, as when another user made it first.
 void NameFolderMutexOwner(const char16_t* owner);
-// Windows: while none holds, LockFolder's file ID queries answer zero IDs, as on a file system
-// that tells none.
-void TellNoFileIds(bool none);
+// Windows: while routes is 1, LockFolder's 128-bit file ID query answers a zero ID, as before
+// Windows 8, and the file index names the folder; while 2, both answer zero IDs, as on a file
+// system that tells none.
+void TellNoFileIds(int routes);
 
 }  // namespace sys

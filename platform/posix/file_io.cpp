@@ -174,6 +174,21 @@ bool MountedOnItsOwn(const struct statx& entry, const struct statx& folder) {
   return entry.stx_dev_major != folder.stx_dev_major || entry.stx_dev_minor != folder.stx_dev_minor;
 }
 
+// Whether an entry with these statx attributes keeps its names for good: an immutable or
+// append-only file keeps its own, such a folder every name in it, from root too.
+bool KeepsNames(const struct statx& entry) {
+  return entry.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND);
+}
+
+// Whether the folder that holds path keeps every name in it for good: a file made there could
+// never be renamed or removed again.
+bool FolderKeepsNames(const char* path) {
+  char folder[PATH_MAX];
+  FolderOf(path, folder);
+  struct statx around;
+  return statx(AT_FDCWD, folder, 0, STATX_BASIC_STATS, &around) == 0 && KeepsNames(around);
+}
+
 // DELETE alone: the name itself, never a link's target, refused where a rename onto it or its
 // removal would fail: a folder or a read-only entry (EACCES), an immutable or append-only file
 // (EPERM), a file mounted on its own (EBUSY). The descriptor opens no file's content.
@@ -191,7 +206,7 @@ int OpenAsName(const char* path) {
     error = errno;
   } else if (KeepsItsName(AttributesOf(path, entry.stx_mode, entry.stx_uid))) {
     error = EACCES;
-  } else if (entry.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)) {
+  } else if (KeepsNames(entry)) {
     error = EPERM;
   } else if (MountedOnItsOwn(entry, around)) {
     error = EBUSY;
@@ -354,6 +369,12 @@ HANDLE CreateFileW(const char16_t* name, DWORD access, DWORD, void* security, DW
   int fd = -1;
   switch (creation) {
     case CREATE_NEW:
+      // Nothing is made that could never go again: in a folder that keeps every name, a new
+      // file would stay for good, whatever its maker meant it for.
+      if (FolderKeepsNames(path)) {
+        errno = EPERM;
+        return INVALID_HANDLE_VALUE;
+      }
       fd = open(path, flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
       created = fd >= 0;
       break;

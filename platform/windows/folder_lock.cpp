@@ -22,8 +22,9 @@ namespace {
 #ifdef RALTO_TEST_HOOKS
 // Set by the tests alone, to see a mutex of another owner refused.
 const char16_t* namedOwner = nullptr;
-// Set by the tests alone, to see a folder whose file system tells no file ID.
-bool noFileIds = false;
+// Set by the tests alone: 1 to see a folder named by the file index route, 2 one whose file
+// system tells no file ID.
+int noFileIds = 0;
 #endif
 
 // Whether the object's owner is the SID sid (text form); false when it cannot be read.
@@ -48,11 +49,13 @@ bool OwnedBy(::HANDLE object, const wchar_t* sid) {
 }
 
 // The file ID queries, 128 bits and the older 64; the tests' flavour may answer them with zero
-// IDs, as a file system that tells none.
+// IDs, as a file system that tells none. Its 128-bit query tells a serial of 64 bits, as NTFS
+// does, where Wine tells 32.
 bool QueryFileId(::HANDLE file, ::FILE_ID_INFO* id) {
   const bool done = ::GetFileInformationByHandleEx(file, FileIdInfo, id, sizeof *id);
 #ifdef RALTO_TEST_HOOKS
-  if (noFileIds) id->FileId = {};
+  id->VolumeSerialNumber |= 0x5E7A100000000000ull;
+  if (noFileIds > 0) id->FileId = {};
 #endif
   return done;
 }
@@ -60,14 +63,14 @@ bool QueryFileId(::HANDLE file, ::FILE_ID_INFO* id) {
 bool QueryFileIndex(::HANDLE file, ::BY_HANDLE_FILE_INFORMATION* info) {
   const bool done = ::GetFileInformationByHandle(file, info);
 #ifdef RALTO_TEST_HOOKS
-  if (noFileIds) info->nFileIndexHigh = info->nFileIndexLow = 0;
+  if (noFileIds > 1) info->nFileIndexHigh = info->nFileIndexLow = 0;
 #endif
   return done;
 }
 
-// Units of a folder's identity in text: a 64-bit serial and a 128-bit ID in hex, a dash
-// between, and the terminator.
-constexpr int IdentityUnits = 16 + 1 + 32 + 1;
+// Units of a folder's identity in text: the volume serial's low 32 bits and a 128-bit ID in
+// hex, a dash between, and the terminator (the 64-bit digest that may stand in fits too).
+constexpr int IdentityUnits = 8 + 1 + 32 + 1;
 
 // The identity of the folder open as directory, in text, for the mutex's name: the volume
 // serial number and the file ID, which name one file on this computer whatever path reaches
@@ -183,8 +186,8 @@ void NameFolderMutexOwner(const char16_t* owner) {
   namedOwner = owner;
 }
 
-void TellNoFileIds(bool none) {
-  noFileIds = none;
+void TellNoFileIds(int routes) {
+  noFileIds = routes;
 }
 #endif
 

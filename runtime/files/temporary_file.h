@@ -16,7 +16,7 @@ inline constexpr int TemporaryNameUnits = 1024;
 // to keep it its owner's from the start). Its name goes into name. INVALID_HANDLE_VALUE, and
 // nothing created, when file could not be replaced afterwards (a folder, a read-only file;
 // a link, a pipe or another user's file can be) or no temporary can be made (a folder that
-// cannot be written, a name too long, an absent file).
+// cannot be written or that would keep it for good, a name too long, an absent file).
 [[nodiscard]] sys::HANDLE CreateTemporaryBeside(const char16_t* file, void* security,
                                                 char16_t (&name)[TemporaryNameUnits]);
 // Puts the closed temporary in file's place in one step, so that a reader sees the old file

@@ -552,7 +552,7 @@ class OtherUsers(FaultCase):
                                           prefix=["setpriv", *other, *umask]),
                          accepted_box(f"good {SERVICE_IP}"))
 
-    def test_an_immutable_check_file_holds_the_update_back(self):
+    def test_an_immutable_check_file_or_an_append_only_folder_holds_the_pass_back(self):
         self.with_old_check_file()
         if subprocess.run(["chattr", "+i", self.folder / CHECK_FILE]).returncode:
             self.skipTest("no immutable files here")
@@ -563,6 +563,11 @@ class OtherUsers(FaultCase):
         self.assertEqual(self.run_pass(*DEMO, "verbose", age=PAST_INTERVAL),
                          unwritable_box(CHECK_FILE))
         self.assertEqual(self.updates(), [])
+        self.fresh()  # a temporary made here no run could remove: none is made, nothing sent
+        subprocess.run(["chattr", "+a", self.folder], check=True)
+        self.addCleanup(subprocess.run, ["chattr", "-a", self.folder])
+        self.assertEqual(self.run_pass(*DEMO, "verbose"), unwritable_box(IP_FILE))
+        self.assertEqual((self.sent(), self.files()), ([], []))
 
     def reachable_copy(self):
         """A copy of the program other users can run: the build may sit in a folder only root

@@ -257,20 +257,28 @@ class BootedPackage(unittest.TestCase):
                 self.assertNotIn(secret, everything)
 
         def upgrade_and_purge():
-            c.sh("dpkg-deb -R /root/ralto-update.deb /root/next\n"
-                 "sed -i 's/^Version: .*/&+1/' /root/next/DEBIAN/control\n"
-                 "dpkg-deb -b /root/next /root/next.deb >/dev/null && dpkg -i /root/next.deb")
+            c.sh("dpkg-deb -R /root/ralto-update.deb /root/next && cd /root/next\n"
+                 "sed -i 's/^Version: .*/&+1/' DEBIAN/control\n"
+                 "sed -i 's/^Description=.*/Description=Upgraded/' usr/lib/systemd/system/*.timer\n"
+                 "dpkg-deb -b . /root/next.deb >/dev/null && dpkg -i /root/next.deb")
             timer = f"ralto-update@{TIMER}.timer"
-            self.assertEqual(c.sh(f"systemctl is-enabled {timer} && systemctl is-active {timer}"),
-                             "enabled\nactive\n")
+            self.assertEqual(c.sh(f"systemctl is-enabled {timer} && systemctl is-active {timer}"
+                                  f" && systemctl show -P Description {timer}"),
+                             "enabled\nactive\nUpgraded\n")
+            (self.root / TIMER_STATE / "raltoIP.chk").unlink()  # the next pass asks, and is held
+            control(mode="stall", path="/ipCheck.php", count=1)
+            c.sh(f"systemctl start --no-block {unit} && mkdir /etc/ralto-update/old.conf")
+            until(lambda: "stall" in (self.root / "var/log/dyndns-requests.log").read_text(), 60,
+                  "a timer pass held on the IP query")  # the log began anew at the reboot
             c.sh("rm /etc/cron.d/ralto-update && apt-get purge -y -q ralto-update")
             self.assertEqual(c.sh("systemctl list-units --all --no-legend 'ralto-update*'\n"
                                   "find /etc/systemd -type l -name 'ralto-update*'\n"
                                   "pgrep -f ^/usr/bin/ralto-update || true"), "")
             self.assertEqual([p.name for p in (self.root / "var/lib/ralto-update").iterdir()],
                              [CRON])
-            self.assertFalse(any((self.root / p).exists()
-                                 for p in ("var/lib/private/ralto-update", "etc/ralto-update")))
+            self.assertFalse(any((self.root / p).exists() for p in (
+                "var/lib/private/ralto-update", f"var/lib/systemd/timers/stamp-{timer}")))
+            self.assertEqual(os.listdir(self.root / "etc/ralto-update"), ["old.conf"])
 
         def reboot():
             c.halt("reboot")
@@ -292,8 +300,9 @@ class BootedPackage(unittest.TestCase):
                 ("boxes and cron's commands in the journal, the password in no field (read as "
                  "a member of adm)", journal),
                 ("after a reboot the timer is active and its state is found", reboot),
-                ("an upgrade keeps the timer enabled and running; purge leaves no unit, state, "
-                 "host file or pass, and the cron folder", upgrade_and_purge)]:
+                ("an upgrade keeps the timer enabled and running, its units read; purge during a "
+                 "pass leaves no unit (failed neither), state, stamp, host file or pass, and the "
+                 "cron folder and a folder under a host file's name", upgrade_and_purge)]:
             with self.subTest(name):
                 check()
 

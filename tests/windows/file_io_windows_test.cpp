@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/file_io.h"
 #include "platform/folder_lock.h"
@@ -117,16 +118,21 @@ TEST_F(FileIoWindowsTest, AFolderMutexOfAnotherOwnerIsNoLockOfOurs) {
   // The mutex exists now; this thread owns it already, so one of ours is taken again.
   EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockTaken);
   sys::UnlockFolder(again);
+  // Named by the file index route, the folder has the mutex this thread holds: held for another.
+  sys::TellNoFileIds(1);
+  std::thread([&] {
+    EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockHeld);
+  }).join();
   sys::NameFolderMutexOwner(u"S-1-5-21-1-2-3-1001");
   EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockUnavailable);
   EXPECT_EQ(again, nullptr);
   sys::UnlockFolder(first);
   // Where the file system tells no ID, a folder's path tells it: a new mutex for each.
-  sys::TellNoFileIds(true);
+  sys::TellNoFileIds(2);
   std::filesystem::create_directory(folder / "other");
   EXPECT_EQ(sys::LockFolder(Name("other").c_str(), &first), sys::FolderLockTaken);
   EXPECT_EQ(sys::LockFolder(name.c_str(), &again), sys::FolderLockTaken);
-  sys::TellNoFileIds(false);
+  sys::TellNoFileIds(0);
   sys::NameFolderMutexOwner(nullptr);
   sys::UnlockFolder(again);
   sys::UnlockFolder(first);
