@@ -40,6 +40,10 @@ constexpr long StallSeconds = RALTO_STALL_SECONDS;
 // transfer alive. A bounded transfer ends after this long, whatever arrives.
 constexpr long TransferSeconds = RALTO_TRANSFER_SECONDS;
 
+// This thread's last transfer: its libcurl result code and last HTTP status.
+thread_local CURLcode lastCurlCode = CURLE_OK;
+thread_local long lastHttpStatus = 0;
+
 // Whether a finished transfer's HTTP status makes it a failure under the job's flags.
 bool StatusFails(std::uint32_t flags, long status) {
   if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
@@ -163,12 +167,16 @@ FetchResult RunDownload(DownloadJob* job) {
   CURL* curl = created ? curl_easy_init() : nullptr;
   char* url = curl ? ToAnsiBytes(job->url) : nullptr;
   FetchResult outcome = FetchFailed;
+  lastCurlCode = CURLE_FAILED_INIT;
+  lastHttpStatus = 0;
   // A transfer whose options are not all set is not started: it fails like a broken one.
   if (url && SetTransferOptions(curl, job, url)) {
     const CURLcode performed = curl_easy_perform(curl);
     // libcurl keeps the last response's status after a write error too.
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
+    lastCurlCode = performed;
+    lastHttpStatus = status;
     if (performed == CURLE_OK) {
       outcome = StatusFails(job->flags, status) ? FetchFailed : FetchStored;
     } else if (AnsweredBeforeOurFailure(job->flags, status) &&
@@ -215,6 +223,10 @@ void ReleaseDownloadJob(DownloadJob* job) {
   if (job->url) std::free(job->url);
   if (job->file) std::free(job->file);
   sys::HeapFree(generalHeap, 0, job);
+}
+
+TransferEnd LastTransferEnd() {
+  return {lastCurlCode, curl_easy_strerror(lastCurlCode), static_cast<std::int32_t>(lastHttpStatus)};
 }
 
 std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags,
