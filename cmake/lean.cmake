@@ -17,5 +17,9 @@ set(CURL_DIR "${RALTO_LEAN_CURL}/lib/cmake/CURL" CACHE PATH "The lean libcurl's 
 # Its TLS library: the download sets mbedTLS's own certificate profile (ralto_download).
 set(RALTO_CURL_OVER_MBEDTLS ON)
 
+# One file that starts on any Linux of its architecture, whatever its C library: the copies link
+# glibc in (ralto_program), but for the test copies whose clock the suite moves.
+set(RALTO_STATIC_PROGRAMS ON)
+
 # A copy for small machines ships without symbols.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -23,15 +23,17 @@ function(ralto_download target)
   endif()
 endfunction()
 
-# ralto_program(<target> [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]
+# ralto_program(<target> [DYNAMIC] [STALL_SECONDS s] [TRANSFER_SECONDS s] [IP_QUERY_URL url]
 #               [UPDATE_BASE base] [ADDRESS_FAMILY ipv4|ipv6|both] [REFRESH_DAYS d])
 # Makes one copy of the program in the build folder's top, named <target>: the updater and the
 # download compiled for it with its knobs, the rest of the runtime and the program's platform
 # (no test hooks) linked in, with the settings every copy shares. The endpoints, the family and
 # the refresh period default to the cache variables RALTO_IP_QUERY_URL, RALTO_UPDATE_BASE,
-# RALTO_ADDRESS_FAMILY and RALTO_REFRESH_DAYS, the time bounds to the shipped ones.
+# RALTO_ADDRESS_FAMILY and RALTO_REFRESH_DAYS, the time bounds to the shipped ones. Where
+# RALTO_STATIC_PROGRAMS is on (the lean builds), the copy links the C library in too, unless
+# DYNAMIC: a copy whose tests move its clock through a preloaded library.
 function(ralto_program target)
-  cmake_parse_arguments(ARG ""
+  cmake_parse_arguments(ARG "DYNAMIC"
     "STALL_SECONDS;TRANSFER_SECONDS;IP_QUERY_URL;UPDATE_BASE;ADDRESS_FAMILY;REFRESH_DAYS" ""
     ${ARGN})
   foreach(knob IP_QUERY_URL UPDATE_BASE ADDRESS_FAMILY REFRESH_DAYS)
@@ -92,6 +94,12 @@ function(ralto_program target)
     # A one-pass program starts on every scheduled tick: linking the C++ runtime in spares the
     # dynamic linker resolving libstdc++ each time.
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+  if(RALTO_STATIC_PROGRAMS AND NOT ARG_DYNAMIC)
+    # No C library needed where it runs (musl systems, an older glibc): glibc's own static
+    # link. Its name service comes from hosts and resolv.conf alone (static_names.cpp).
+    target_link_options(${target} PRIVATE -static)
+    target_sources(${target} PRIVATE ${RALTO_ROOT}/platform/posix/static_names.cpp)
   endif()
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()

@@ -1,4 +1,5 @@
-// Top-level windows, the modal message box, and the user-interface libraries' start-up.
+// Top-level windows, the modal message box, a report line, and the user-interface libraries'
+// start-up.
 #pragma once
 #include "platform/types.h"
 
@@ -23,6 +24,9 @@ struct INITCOMMONCONTROLSEX {
 // The button that closed the box (IDOK); 0 when it could not be shown (on POSIX: not written
 // whole to standard error).
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type);
+// POSIX: writes line (its first 511 bytes) and a line end to standard error, beside the boxes,
+// in one write; lost when it cannot be written. Windows: nothing; the program has no console to show it.
+void ReportLine(const char* line);
 // The calls below give 0, FALSE or null for a handle that names no window (EnableWindow: FALSE,
 // as for a window that was enabled), EnumWindows FALSE without a callback, GetForegroundWindow
 // null when no window is in the foreground, InitCommonControlsEx FALSE and CoInitialize a

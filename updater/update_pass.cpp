@@ -2,10 +2,12 @@
 #include "updater/update_pass.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <limits>
 
 #include "platform/folder_lock.h"
+#include "platform/window.h"
 #include "runtime/files/date.h"
 #include "runtime/files/file_system.h"
 #include "runtime/files/line_reader.h"
@@ -235,6 +237,22 @@ const char* RefusalWord(const BodyStart& start) {
   return nullptr;
 }
 
+// A failed transfer shows no box in any mode; a verbose run says on Linux which one failed and
+// why, in a line of its own that names neither the URL nor the password.
+void ReportFailedTransfer(const char* transfer) {
+  if (IsSilent()) return;
+  const TransferEnd end = LastTransferEnd();
+  char line[192];
+  if (end.curlCode != 0) {
+    std::snprintf(line, sizeof line, "ralto-update: %s failed: libcurl error %d (%s)", transfer,
+                  static_cast<int>(end.curlCode), end.curlText);
+  } else {
+    std::snprintf(line, sizeof line, "ralto-update: %s failed: HTTP status %d", transfer,
+                  static_cast<int>(end.httpStatus));
+  }
+  sys::ReportLine(line);
+}
+
 // Written fresh and put in place whole; the password in it is for the owner only, from the
 // moment the file exists.
 void WriteRequestLog() {
@@ -255,7 +273,10 @@ bool QueryAddress(EndBox* box) {
     // came but could not be kept here is this folder's fault, not the server's.
     const std::intptr_t query = FetchUrlToFile(run.ipQueryUrl, run.ipFile,
                                                DownloadBounded | DownloadErrorStatusFails | family);
-    if (query == FetchFailed) return false;
+    if (query == FetchFailed) {
+      ReportFailedTransfer("the IP query");
+      return false;
+    }
     if (query != FetchStored) {
       *box = UnwritableBox(run.ipFile);
       return false;
@@ -358,6 +379,7 @@ EndBox RunLockedPass() {
       FetchUrlToFile(run.updateUrl, run.resultFile, DownloadBounded | DownloadUnprocessedFails,
                      &answerStart, &identity);
   if (update == FetchFailed || update == FetchUnwritable || update == FetchServerBusy) {
+    if (update != FetchUnwritable) ReportFailedTransfer("the update");
     RemoveTemporary(record.temporary);
     if (update == FetchServerBusy && !HoldOffUpdates()) return UnwritableBox(HoldFileName);
     return update == FetchUnwritable ? UnwritableBox(run.resultFile) : EndBox{};

@@ -121,6 +121,17 @@ int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT 
   }
 }
 
+void ReportLine(const char* line) {
+  char bytes[512];
+  std::size_t length = 0;
+  while (line && line[length] && length < sizeof bytes - 1) {
+    bytes[length] = line[length];
+    ++length;
+  }
+  bytes[length++] = '\n';
+  WriteWithoutSigpipe(STDERR_FILENO, bytes, length);
+}
+
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM parameter) {
   if (!callback) return FALSE;
   // By position, so that a callback adding a window cannot invalidate the walk.

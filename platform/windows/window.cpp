@@ -32,6 +32,8 @@ BOOL CALLBACK EnumerateOne(::HWND window, ::LPARAM enumeration) {
 
 static_assert(sizeof(INITCOMMONCONTROLSEX) == sizeof(::INITCOMMONCONTROLSEX));
 
+void ReportLine(const char*) {}
+
 int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT type) {
   return ::MessageBoxW(ToWindows(owner), reinterpret_cast<LPCWSTR>(text),
                        reinterpret_cast<LPCWSTR>(caption), type);

@@ -47,6 +47,10 @@ bool AsksForLater(std::uint32_t flags, long status) {
   return (flags & DownloadUnprocessedFails) && (status == 429 || status >= 500);
 }
 
+// This thread's last transfer: its libcurl result code and last HTTP status.
+thread_local CURLcode lastCurlCode = CURLE_OK;
+thread_local long lastHttpStatus = 0;
+
 // Whether a finished transfer's HTTP status makes it a failure under the job's flags.
 bool StatusFails(std::uint32_t flags, long status) {
   if ((flags & DownloadErrorStatusFails) && status >= 400) return true;
@@ -185,12 +189,16 @@ FetchResult RunDownload(DownloadJob* job) {
   CURL* curl = created ? curl_easy_init() : nullptr;
   char* url = curl ? ToAnsiBytes(job->url) : nullptr;
   FetchResult outcome = FetchFailed;
+  lastCurlCode = CURLE_FAILED_INIT;
+  lastHttpStatus = 0;
   // A transfer whose options are not all set is not started: it fails like a broken one.
   if (url && SetTransferOptions(curl, job, url)) {
     const CURLcode performed = curl_easy_perform(curl);
     // libcurl keeps the last response's status after a write error too.
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
+    lastCurlCode = performed;
+    lastHttpStatus = status;
     if (AsksForLater(job->flags, status)) {
       outcome = FetchServerBusy;
     } else if (performed == CURLE_OK) {
@@ -242,6 +250,10 @@ void ReleaseDownloadJob(DownloadJob* job) {
   FreeUtf8Bytes(job->user);
   FreeUtf8Bytes(job->password);
   sys::HeapFree(generalHeap, 0, job);
+}
+
+TransferEnd LastTransferEnd() {
+  return {lastCurlCode, curl_easy_strerror(lastCurlCode), static_cast<std::int32_t>(lastHttpStatus)};
 }
 
 std::intptr_t FetchUrlToFile(const char16_t* url, const char16_t* file, std::uint32_t flags,

@@ -75,6 +75,17 @@ struct RequestIdentity {
   const char16_t* password;
 };
 
+// Why this thread's last synchronous transfer ended as it did, for a report that names no URL:
+// libcurl's result code and its text (CURLE_FAILED_INIT when no transfer was started; a lean
+// libcurl's text is "Error" alone), and the last response's HTTP status (0 when none came).
+// CURLE_OK and no status before any transfer.
+struct TransferEnd {
+  std::int32_t curlCode;
+  const char* curlText;
+  std::int32_t httpStatus;
+};
+TransferEnd LastTransferEnd();
+
 // Synchronous: a FetchResult. A transfer whose options libcurl does not all take (one it
 // lacks) fails as a broken one does, with nothing requested. An https transfer takes TLS 1.2
 // or newer: a server offering only older versions fails it. Without the flags above, any

@@ -12,8 +12,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_options(ralto_time64_bridge PRIVATE -U_TIME_BITS -U_FILE_OFFSET_BITS)
   string(APPEND RALTO_ARM_PRELOAD ":$<TARGET_FILE:ralto_time64_bridge>")
 endif()
-foreach(program ralto-update ralto-update-short-stall ralto-update-https ralto-update-ipv6
-                ralto-update-both)
+foreach(program ${RALTO_SUITE_PROGRAM} ralto-update-short-stall ralto-update-https
+                ralto-update-ipv6 ralto-update-both)
   set(run "${RALTO_QEMU} -U FAKETIME_SHARED -E LD_PRELOAD=${RALTO_ARM_PRELOAD}")
   string(APPEND run " $<TARGET_FILE:${program}>")
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/qemu/${program}
@@ -25,7 +25,7 @@ endforeach()
 
 get_property(RALTO_E2E_TESTS DIRECTORY PROPERTY TESTS)
 foreach(test IN LISTS RALTO_E2E_TESTS)
-  set(binary ralto-update)
+  set(binary ${RALTO_SUITE_PROGRAM})
   if(test STREQUAL "e2e_tls")
     set(binary ralto-update-https)
   endif()
@@ -36,3 +36,7 @@ RALTO_IPV6_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-ipv6;\
 RALTO_BOTH_BINARY=set:${CMAKE_BINARY_DIR}/qemu/ralto-update-both;\
 RALTO_EMULATED=set:${RALTO_DEBIAN_ARCH}")
 endforeach()
+# The static copies' empty root holds qemu itself, a static program too, and nothing that
+# binfmt would need.
+string(REGEX REPLACE " .*" "" qemu "${RALTO_QEMU}")
+set_property(TEST e2e_tls APPEND PROPERTY ENVIRONMENT_MODIFICATION "RALTO_QEMU_STATIC=set:${qemu}")

@@ -85,7 +85,7 @@ class FaultCase(PassCase):
                                 env=self.program_env(now), capture_output=True, timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
         self.assertEqual(result.returncode, 0, stderr)
-        return stderr
+        return self.boxes(stderr)
 
     def run_in_namespace(self, setup, args, *, seed=None, now=None, binary=BINARY, timeout=60,
                          prefix=()):
@@ -113,7 +113,7 @@ class FaultCase(PassCase):
         stderr = result.stderr.decode("utf-8", "replace")
         self.assertNotIn(result.returncode, (97, 98), stderr)
         self.assertEqual(result.returncode, 0, stderr)
-        return stderr
+        return self.boxes(stderr)
 
     def on_tiny_disk(self, size, args, *, check_file=OLD_ANSWER, inodes=None):
         """One pass in a tmpfs of size bytes (and inodes, the root folder's included) that

@@ -10,6 +10,7 @@ and RALTO_CA_BUNDLE the bundle file its TLS library reads (Debian's libcurl's by
 import os
 import select
 import shlex
+import shutil
 import socket
 import socketserver
 import ssl
@@ -188,6 +189,26 @@ class Certificates(FaultCase):
                 self.assertGreaterEqual(connections, 1)
                 self.assert_files([])
                 self.assertEqual(self.sent(), [])
+
+    if os.environ.get("RALTO_STATIC_PROGRAM"):  # the static copies of a lean build
+        def test_a_static_program_needs_no_c_library(self):
+            # Each runs chrooted into the case's folder, which holds it (run by qemu's static
+            # build for an ARM copy), hosts naming the service, the CA bundle, an empty
+            # resolv.conf and an nsswitch.conf naming a module it lacks and no hosts file.
+            keys, qemu = self.keys.name, shutil.which(os.environ.get("RALTO_QEMU_STATIC", "-"))
+            proxy = [f"http_proxy=http://{NAME}:{self.service.port}"]  # for the plain copy
+            for program, env in [(os.environ["RALTO_STATIC_PROGRAM"], proxy),
+                                 (os.environ["RALTO_STATIC_HTTPS_PROGRAM"], [])]:
+                self.fresh()
+                setup = (f'cd "$W" && mkdir -p etc/ssl/certs && cp {keys}/hosts etc/ && cp '
+                         f'{keys}/bundle.pem etc/ssl/certs/ca-certificates.crt && :>etc/resolv.conf'
+                         f' && echo "hosts: resolve dns" >etc/nsswitch.conf && cp '
+                         f'{shlex.join(files := [p for p in (qemu, program) if p])} . || exit 97')
+                run = ["/" + Path(file).name for file in files]
+                with TlsFront(f"{keys}/trusted.pem", f"{keys}/trusted.key", self.service.port):
+                    shown = self.run_in_namespace(setup, [*env, "chroot", ".", *run, *DEMO,
+                                                          "verbose"], binary="env")
+                self.assertEqual(shown, accepted_box(f"good {SERVICE_IP}"), program)
 
     def test_a_redirect_from_https_to_http_is_refused(self):
         # The plain service itself listens where the redirect points.

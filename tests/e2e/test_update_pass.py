@@ -126,7 +126,17 @@ class PassCase(unittest.TestCase):
         result = subprocess.run([BINARY, *args], cwd=self.folder, env=self.program_env(now),
                                 capture_output=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr.decode("utf-8", "replace"))
-        return result.stderr.decode("utf-8")
+        return self.boxes(result.stderr.decode("utf-8"))
+
+    def boxes(self, stderr):
+        """stderr less the program's own lines (kept in self.reported), which are no boxes."""
+        self.reported = [line for line in stderr.splitlines() if line.startswith("ralto-update: ")]
+        return "".join(line for line in stderr.splitlines(True) if line[:-1] not in self.reported)
+
+    def assert_reported(self, pattern, mode):
+        """The last verbose run said why in one line, never the password; a silent one nothing."""
+        self.assertEqual([bool(re.fullmatch("ralto-update: " + pattern, line)) and DEMO[2] not in
+                          line for line in self.reported], [True] * (mode != "silent"))
 
     # -- the folder and the service's log ----------------------------------------------
 
@@ -305,6 +315,7 @@ class IpAnswer(PassCase):
                     self.with_old_check_file()
                     self.answer_ip_query(f"{status} Error\n".encode(), status=status)
                     self.assertEqual(self.run_pass(*DEMO, mode, age=OLD_ENOUGH), "")
+                    self.assert_reported(f"the IP query failed: HTTP status {status}", mode)
                     self.assertEqual(self.files(), [CHECK_FILE])
                     self.assertEqual(self.read(CHECK_FILE), (OLD_IP + "\n").encode())
                     self.assertEqual(self.updates(), [])
@@ -384,6 +395,7 @@ class UpdateAnswer(PassCase):
                 self.with_old_check_file()
                 self.answer_update(b"good but not really\n", status=status)
                 self.assertEqual(self.run_pass(*DEMO, "verbose", age=OLD_ENOUGH), "")
+                self.assert_reported(f"the update failed: HTTP status {status}", "verbose")
                 self.assertEqual(self.read(CHECK_FILE), (OLD_IP + "\n").encode())
                 self.assertIsNone(self.read(RESULT_FILE))
                 self.service.control(clear=1)
@@ -424,6 +436,7 @@ class FailedTransfers(PassCase):
                     self.fresh()
                     self.service.fault(path="/ipCheck.php", **fault)
                     self.assertEqual(self.run_pass(*DEMO, mode), "")
+                    self.assert_reported(r"the IP query failed: libcurl error \d+ \(.+\)", mode)
                     self.assertEqual(self.files(), [])
                     self.assertEqual(self.updates(), [])
 
@@ -437,6 +450,7 @@ class FailedTransfers(PassCase):
                 self.service.fault("drop", path="/nic/update", count=1)
                 age = OLD_ENOUGH if checked is not None else None
                 self.assertEqual(self.run_pass(*DEMO, mode, age=age), "")
+                self.assert_reported(r"the update failed: libcurl error 52 \(.+\)", mode)
                 self.assertEqual(self.read(CHECK_FILE), checked)
                 self.assertIsNone(self.read(RESULT_FILE))
 
