@@ -104,10 +104,10 @@ class FaultCase(PassCase):
                   + ('cp -a "$W/." "$OUT/" || exit 98\n' if seed is not None else "")
                   + "exit $status\n")
         # The moved clock (and a sanitizer's runtime with it) is preloaded into the program
-        # alone, never into mount, cp or the shell.
+        # alone, never into mount, cp, the shell or a prefix (which hangs with both preloaded).
         clock = [f"{name}={value}" for name, value in faketime_env(now).items()] if now else []
         env = dict(self.program_env(), W=str(work), OUT=str(self.folder), SEED=str(seed or ""))
-        command = ["sh", "-c", script, "sh", "env", *clock, *prefix, binary, *args]
+        command = ["sh", "-c", script, "sh", *prefix, "/usr/bin/env", *clock, binary, *args]
         result = subprocess.run(namespace_command() + command, env=env, capture_output=True,
                                 timeout=timeout)
         stderr = result.stderr.decode("utf-8", "replace")
